@@ -1,0 +1,1 @@
+#include "panel/live/interaction_engine.h"

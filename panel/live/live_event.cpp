@@ -1,0 +1,1 @@
+#include "panel/live/live_event.h"

@@ -1,0 +1,1 @@
+#include "panel/live/message_deduper.h"
