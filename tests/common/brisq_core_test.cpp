@@ -1,0 +1,416 @@
+#include "BrisqFramework/Common/BrisqCore.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log_capture.h"
+
+namespace BrisqFramework {
+namespace {
+
+using brisq_test::LogCapture;
+
+// --- Child process roles -------------------------------------------------------
+//
+// Named objects are shared across processes: the test binary starts itself
+// again with "--child <role> <name>", and the child plays the other side.
+// The role runs before GoogleTest's main and ends the process with its code.
+
+int RunChildRole(const std::wstring& role, const std::wstring& name) {
+  if (role == L"semaphore-release-2") {
+    BrisqSemaphore semaphore;
+    if (!semaphore.Open(name.c_str())) return 10;
+    semaphore.Release();
+    semaphore.Release();
+    return 0;
+  }
+  if (role == L"event-set") {
+    BrisqEvent event;
+    if (!event.OpenEvent(name.c_str())) return 11;
+    return event.SetEvent() ? 0 : 12;
+  }
+  if (role == L"mutex-exists") {
+    BrisqMutex mutex;
+    if (!mutex.Create(name.c_str())) return 15;
+    return ::GetLastError() == ERROR_ALREADY_EXISTS ? 0 : 16;
+  }
+  return 99;
+}
+
+int CheckChildRole() {
+  int argc = 0;
+  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  if (argv != nullptr && argc == 4 && std::wstring(argv[1]) == L"--child") {
+    const int code = RunChildRole(argv[2], argv[3]);
+    ::ExitProcess(static_cast<UINT>(code));
+  }
+  if (argv != nullptr) ::LocalFree(argv);
+  return 0;
+}
+[[maybe_unused]] const int g_child_role_checked = CheckChildRole();
+
+// Runs this binary in `role` on `name`; returns its exit code (or -1).
+int RunChild(const std::wstring& role, const std::wstring& name) {
+  wchar_t self[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --child " + role + L" " + name;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    return -1;
+  }
+  BrisqHandle process(info.hProcess);
+  BrisqHandle thread(info.hThread);
+  if (::WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) return -2;
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.Get(), &code);
+  return static_cast<int>(code);
+}
+
+// A name no other test or run uses.
+std::wstring UniqueName(const wchar_t* kind) {
+  static std::atomic<int> counter{0};
+  return std::wstring(L"Global\\BrisqTest_") + kind + L"_" +
+         std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+}
+
+// A named object disappears with its last handle: whether the name can still
+// be opened tells whether a wrapper closed its previous handle (handle values
+// themselves are reused at once and prove nothing).
+bool EventExists(const std::wstring& name) {
+  BrisqHandle h(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  return h.IsValid();
+}
+bool MutexExists(const std::wstring& name) {
+  BrisqHandle h(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+  return h.IsValid();
+}
+bool SemaphoreExists(const std::wstring& name) {
+  BrisqHandle h(::OpenSemaphoreW(SYNCHRONIZE, FALSE, name.c_str()));
+  return h.IsValid();
+}
+
+// Number of immediate successful waits, i.e. the semaphore's current count.
+int DrainCount(HANDLE h) {
+  int n = 0;
+  while (n < 100 && ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0) ++n;
+  return n;
+}
+
+std::string Message(const std::string& line) {
+  const size_t at = line.find("] : ");
+  return at == std::string::npos ? line : line.substr(at + 4);
+}
+
+// --- System error text -------------------------------------------------------
+
+TEST(SystemErrorText, SingleLineWithoutBreaksEmptyWhenUnknown) {
+  const std::string text = BrisqErrorText(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(std::string::npos, text.find_first_of("\r\n"));
+  EXPECT_STREQ("", BrisqErrorText(0x2FFFFFFF));
+}
+
+TEST(SystemErrorText, LastErrorFormMatchesCodeFormAndKeepsLastError) {
+  ::SetLastError(ERROR_ACCESS_DENIED);
+  const std::string from_last = BrisqLastErrorText();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
+  EXPECT_EQ(std::string(BrisqErrorText(ERROR_ACCESS_DENIED)), from_last);
+}
+
+// Each thread reads its own text, even while another thread formats another.
+TEST(SystemErrorText, TextIsPerThread) {
+  const char* mine = BrisqErrorText(ERROR_FILE_NOT_FOUND);
+  const std::string expected = mine;
+  std::thread other([] {
+    for (int i = 0; i < 50; ++i) BrisqErrorText(ERROR_ACCESS_DENIED);
+  });
+  other.join();
+  EXPECT_EQ(expected, std::string(mine));
+  EXPECT_NE(expected, std::string(BrisqErrorText(ERROR_ACCESS_DENIED)));
+}
+
+// --- Lock and condition variable -------------------------------------------------
+
+TEST(BrisqLockTest, SpinCountIs4000) {
+  BrisqLock lock;
+  EXPECT_EQ(4000u, lock.NativeHandle()->SpinCount & 0x00FFFFFF);
+}
+
+TEST(BrisqLockTest, AutoLockExcludesOtherThreads) {
+  BrisqLock lock;
+  long counter = 0;  // guarded by lock
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5000; ++i) {
+        BrisqAutoLock guard(lock);
+        long seen = counter;
+        if (i % 16 == 0) ::SwitchToThread();  // invite a racing thread in
+        counter = seen + 1;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(20000, counter);
+}
+
+TEST(BrisqConditionVariableTest, WakeReleasesASleeper) {
+  BrisqLock lock;
+  BrisqConditionVariable condition;
+  bool ready = false;  // guarded by lock
+  bool woke = false;   // guarded by lock
+  std::thread sleeper([&] {
+    BrisqAutoLock guard(lock);
+    while (!ready) condition.Sleep(lock);
+    woke = true;
+  });
+  ::Sleep(20);
+  {
+    BrisqAutoLock guard(lock);
+    ready = true;
+    condition.Wake();
+  }
+  sleeper.join();
+  BrisqAutoLock guard(lock);
+  EXPECT_TRUE(woke);
+}
+
+// --- BrisqEvent ---------------------------------------------------------------------
+
+TEST(BrisqEventTest, EmptyEventFailsWithoutLogging) {
+  LogCapture capture;
+  BrisqEvent event;
+  EXPECT_FALSE(event.SetEvent());
+  EXPECT_FALSE(event.ResetEvent());
+  EXPECT_FALSE(event.Wait(0));
+  EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(BrisqEventTest, ZeroTimeoutOnUnsignalledReturnsAtOnceWithInfoLine) {
+  LogCapture capture;
+  BrisqEvent event;
+  ASSERT_TRUE(event.CreateEvent());
+  const ULONGLONG start = ::GetTickCount64();
+  EXPECT_FALSE(event.Wait(0));
+  EXPECT_LT(::GetTickCount64() - start, 1000u);
+  EXPECT_FALSE(event.Wait(15));
+  auto lines = capture.Lines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:INFO] : WaitForSingleObject timeout 0\n",
+            lines[0].text);
+  EXPECT_EQ("WaitForSingleObject timeout 15\n", Message(lines[1].text));
+}
+
+TEST(BrisqEventTest, AutoResetAfterOneWaitAndResetClears) {
+  LogCapture capture;
+  BrisqEvent event;
+  ASSERT_TRUE(event.CreateEvent());
+  EXPECT_TRUE(event.SetEvent());
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(0));
+  EXPECT_TRUE(event.SetEvent());
+  EXPECT_TRUE(event.ResetEvent());
+  EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(BrisqEventTest, CreateUnderExistingNameOpensThatEvent) {
+  LogCapture capture;
+  const std::wstring name = UniqueName(L"Event");
+  BrisqEvent first, second;
+  ASSERT_TRUE(first.CreateEvent(name.c_str()));
+  ASSERT_TRUE(second.CreateEvent(name.c_str()));
+  EXPECT_TRUE(first.SetEvent());
+  EXPECT_TRUE(second.Wait(0));
+}
+
+TEST(BrisqEventTest, OpenMissingNameFailsWithErrorLine) {
+  LogCapture capture;
+  BrisqEvent event;
+  EXPECT_FALSE(event.OpenEvent(UniqueName(L"Missing").c_str()));
+  EXPECT_FALSE(event.IsValid());
+  auto lines = capture.Lines();
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(kLogError, lines[0].severity);
+  EXPECT_NE("<null>", lines[0].file);
+  EXPECT_GT(lines[0].line, 0);
+  EXPECT_EQ("Failed to OpenEvent(2," + std::string(BrisqErrorText(2)) + ")\n",
+            Message(lines[0].text));
+}
+
+// A semaphore already owns the name: CreateEventW fails with
+// ERROR_INVALID_HANDLE and the wrapper stays empty.
+TEST(BrisqEventTest, CreateFailureLogsAndLeavesEmpty) {
+  LogCapture capture;
+  const std::wstring name = UniqueName(L"Clash");
+  BrisqSemaphore taken;
+  ASSERT_TRUE(taken.Create(name.c_str()));
+  BrisqEvent event;
+  EXPECT_FALSE(event.CreateEvent(name.c_str()));
+  EXPECT_FALSE(event.IsValid());
+  auto lines = capture.Lines();
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("Failed to CreateEventW(6," + std::string(BrisqErrorText(6)) + ")\n",
+            Message(lines[0].text));
+}
+
+// Creating or opening again must not leak the handle held before.
+TEST(BrisqEventTest, ReplacingClosesPreviousHandle) {
+  LogCapture capture;
+  const std::wstring a = UniqueName(L"ReplaceA");
+  const std::wstring b = UniqueName(L"ReplaceB");
+  BrisqEvent event;
+  ASSERT_TRUE(event.CreateEvent(a.c_str()));
+  ASSERT_TRUE(event.CreateEvent(b.c_str()));
+  EXPECT_FALSE(EventExists(a));
+  BrisqEvent keeper;
+  ASSERT_TRUE(keeper.CreateEvent(a.c_str()));
+  ASSERT_TRUE(event.OpenEvent(a.c_str()));
+  EXPECT_FALSE(EventExists(b));
+  EXPECT_FALSE(event.OpenEvent(b.c_str()));  // a failed open also drops the old handle
+  keeper.Close();
+  EXPECT_FALSE(EventExists(a));
+}
+
+// Re-creating under the same name keeps the event and its signal.
+TEST(BrisqEventTest, RecreateKeepsNamedEventState) {
+  LogCapture capture;
+  const std::wstring name = UniqueName(L"Keep");
+  BrisqEvent event;
+  ASSERT_TRUE(event.CreateEvent(name.c_str()));
+  ASSERT_TRUE(event.SetEvent());
+  ASSERT_TRUE(event.CreateEvent(name.c_str()));
+  EXPECT_TRUE(event.Wait(0));
+}
+
+TEST(BrisqEventTest, CloseEmptiesTheWrapper) {
+  LogCapture capture;
+  const std::wstring name = UniqueName(L"Close");
+  BrisqEvent event;
+  ASSERT_TRUE(event.CreateEvent(name.c_str()));
+  event.Close();
+  EXPECT_FALSE(event.IsValid());
+  EXPECT_FALSE(EventExists(name));
+  EXPECT_FALSE(event.SetEvent());
+}
+
+TEST(BrisqEventTest, SignalFromAnotherProcess) {
+  LogCapture capture;
+  const std::wstring name = UniqueName(L"CrossSet");
+  BrisqEvent event;
+  ASSERT_TRUE(event.CreateEvent(name.c_str()));
+  EXPECT_EQ(0, RunChild(L"event-set", name));
+  EXPECT_TRUE(event.Wait(0));
+}
+
+// --- BrisqMutex ---------------------------------------------------------------------
+
+TEST(BrisqMutexTest, CreatorDoesNotOwnIt) {
+  BrisqMutex mutex;
+  ASSERT_TRUE(mutex.Create(UniqueName(L"Mutex").c_str()));
+  DWORD result = WAIT_FAILED;
+  std::thread other([&] {
+    result = ::WaitForSingleObject(mutex.Handle(), 0);
+    if (result == WAIT_OBJECT_0) ::ReleaseMutex(mutex.Handle());
+  });
+  other.join();
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), result);
+}
+
+TEST(BrisqMutexTest, SecondProcessFindsTheName) {
+  const std::wstring name = UniqueName(L"MutexCross");
+  BrisqMutex mutex;
+  ASSERT_TRUE(mutex.Create(name.c_str()));
+  EXPECT_EQ(0, RunChild(L"mutex-exists", name));
+}
+
+TEST(BrisqMutexTest, CreateAgainClosesPreviousHandle) {
+  const std::wstring a = UniqueName(L"MutexA");
+  BrisqMutex mutex;
+  ASSERT_TRUE(mutex.Create(a.c_str()));
+  ASSERT_TRUE(mutex.Create(UniqueName(L"MutexB").c_str()));
+  EXPECT_FALSE(MutexExists(a));
+  mutex.Close();
+  EXPECT_FALSE(mutex.IsValid());
+}
+
+// --- BrisqSemaphore -----------------------------------------------------------------
+
+TEST(BrisqSemaphoreTest, StartsAtZeroAndCountsReleases) {
+  BrisqSemaphore semaphore;
+  ASSERT_TRUE(semaphore.Create(UniqueName(L"Sem").c_str()));
+  EXPECT_EQ(0, DrainCount(semaphore.Handle()));
+  semaphore.Release();
+  semaphore.Release();
+  semaphore.Release();
+  EXPECT_EQ(3, DrainCount(semaphore.Handle()));
+}
+
+TEST(BrisqSemaphoreTest, MaximumCountIs0x7FFFFFFF) {
+  BrisqSemaphore semaphore;
+  ASSERT_TRUE(semaphore.Create(nullptr));
+  EXPECT_TRUE(::ReleaseSemaphore(semaphore.Handle(), 0x7FFFFFFF, nullptr));
+  EXPECT_FALSE(::ReleaseSemaphore(semaphore.Handle(), 1, nullptr));
+}
+
+TEST(BrisqSemaphoreTest, CreateUnderExistingNameKeepsItsCount) {
+  const std::wstring name = UniqueName(L"SemShared");
+  BrisqSemaphore first, second;
+  ASSERT_TRUE(first.Create(name.c_str()));
+  first.Release();
+  first.Release();
+  ASSERT_TRUE(second.Create(name.c_str()));
+  EXPECT_EQ(2, DrainCount(second.Handle()));
+}
+
+TEST(BrisqSemaphoreTest, OpenMissingNameLeavesEmptyWithoutLogging) {
+  LogCapture capture;
+  const std::wstring held = UniqueName(L"SemHeld");
+  BrisqSemaphore semaphore;
+  ASSERT_TRUE(semaphore.Create(held.c_str()));
+  EXPECT_FALSE(semaphore.Open(UniqueName(L"SemMissing").c_str()));
+  EXPECT_FALSE(semaphore.IsValid());
+  EXPECT_FALSE(SemaphoreExists(held));
+  EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(BrisqSemaphoreTest, DestructionClosesTheHandle) {
+  const std::wstring name = UniqueName(L"SemScope");
+  {
+    BrisqSemaphore semaphore;
+    ASSERT_TRUE(semaphore.Create(name.c_str()));
+    ASSERT_TRUE(SemaphoreExists(name));
+  }
+  EXPECT_FALSE(SemaphoreExists(name));
+}
+
+TEST(BrisqSemaphoreTest, EmptySemaphoreWaitFailsAndReleaseIsHarmless) {
+  BrisqSemaphore semaphore;
+  semaphore.Release();
+  EXPECT_FALSE(semaphore.Wait());
+}
+
+TEST(BrisqSemaphoreTest, ReleasedByAnotherProcess) {
+  const std::wstring name = UniqueName(L"SemCross");
+  BrisqSemaphore semaphore;
+  ASSERT_TRUE(semaphore.Create(name.c_str()));
+  EXPECT_EQ(0, RunChild(L"semaphore-release-2", name));
+  EXPECT_EQ(2, DrainCount(semaphore.Handle()));
+}
+
+TEST(BrisqSemaphoreTest, RuntimeClassIsBrisqObject) {
+  BrisqSemaphore semaphore;
+  const BrisqObject& object = semaphore;
+  EXPECT_STREQ("BrisqObject", object.GetRuntimeClass()->class_name);
+}
+
+}  // namespace
+}  // namespace BrisqFramework

@@ -1,0 +1,327 @@
+#include "Quenlo/Quenlo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "BrisqFramework/Common/BrisqClock.h"
+#include "BrisqFramework/Common/LogMessage.h"
+#include "log_capture.h"
+
+namespace {
+
+using brisq_test::LogCapture;
+
+// The DLL beside the test executable, loaded once for the process.
+HMODULE Dll() {
+  static HMODULE module = [] {
+    wchar_t path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dll(path, n);
+    dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"Quenlo.dll";
+    return ::LoadLibraryW(dll.c_str());
+  }();
+  return module;
+}
+
+template <typename Fn>
+Fn ByOrdinal(int ordinal) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(::GetProcAddress(Dll(), MAKEINTRESOURCEA(ordinal))));
+}
+
+FARPROC ByName(const char* name) { return ::GetProcAddress(Dll(), name); }
+
+// --- Export table ------------------------------------------------------------
+
+TEST(ExportTable, EveryFunctionByOrdinalAndNameIsTheSame) {
+  ASSERT_NE(nullptr, Dll());
+  const struct {
+    int ordinal;
+    const char* name;
+  } exports[] = {{3, "ChannelLayoutToChannels"},
+                 {4, "AudioFormatToBits"},
+                 {5, "GetTimeNS"},
+                 {6, "QueryVersion"},
+                 {7, "SetLogMessageCallback"}};
+  for (const auto& e : exports) {
+    FARPROC by_ordinal = ::GetProcAddress(Dll(), MAKEINTRESOURCEA(e.ordinal));
+    FARPROC by_name = ByName(e.name);
+    EXPECT_NE(nullptr, by_name) << e.name;
+    EXPECT_EQ(by_name, by_ordinal) << e.name << " @" << e.ordinal;
+  }
+}
+
+// Ordinals 1 and 2 belong to CreatePipeClient and CreatePipeServer: nothing
+// else (such as an interface class member) may sit there.
+TEST(ExportTable, OrdinalsOneAndTwoHoldOnlyTheFactories) {
+  ASSERT_NE(nullptr, Dll());
+  EXPECT_EQ(ByName("CreatePipeClient"), ::GetProcAddress(Dll(), MAKEINTRESOURCEA(1)));
+  EXPECT_EQ(ByName("CreatePipeServer"), ::GetProcAddress(Dll(), MAKEINTRESOURCEA(2)));
+}
+
+TEST(ExportTable, InterfaceClassesAreExported) {
+  ASSERT_NE(nullptr, Dll());
+  for (const char* name : {"_ZTVN6Quenlo10IMSUnknownE", "_ZTVN6Quenlo11IPipeClientE",
+                           "_ZN6Quenlo10IMSUnknownC2Ev", "_ZN6Quenlo11IPipeClientC2Ev",
+                           "_ZN6Quenlo11IPipeClientC2ERKS0_", "_ZN6Quenlo11IPipeClientC2EOS0_",
+                           "_ZN6Quenlo11IPipeClientaSERKS0_", "_ZN6Quenlo11IPipeClientaSEOS0_"}) {
+    EXPECT_NE(nullptr, ByName(name)) << name;
+  }
+}
+
+// The DLL must run on a machine without the MinGW runtime DLLs.
+TEST(ExportTable, ImportsOnlySystemLibraries) {
+  ASSERT_NE(nullptr, Dll());
+  const auto* base = reinterpret_cast<const BYTE*>(Dll());
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  ASSERT_NE(0u, dir.VirtualAddress);
+  std::vector<std::string> names;
+  for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+       d->Name != 0; ++d) {
+    std::string name = reinterpret_cast<const char*>(base + d->Name);
+    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    names.push_back(name);
+  }
+  EXPECT_FALSE(names.empty());
+  for (const std::string& name : names) {
+    EXPECT_NE(0u, name.rfind("lib", 0)) << "runtime DLL imported: " << name;
+  }
+}
+
+// --- Audio tables ------------------------------------------------------------
+
+TEST(AudioTables, ChannelLayoutsWholeTableAndOutside) {
+  auto channels = ByOrdinal<PFN_ChannelLayoutToChannels>(3);
+  ASSERT_NE(nullptr, channels);
+  const uint32_t expected[21] = {0, 1, 2, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 6, 6, 6, 7, 7, 7, 8, 8};
+  for (uint32_t v = 0; v <= 20; ++v) EXPECT_EQ(expected[v], channels(v)) << "layout " << v;
+  EXPECT_EQ(3u, channels(4));  // "3.0"
+  EXPECT_EQ(0u, channels(21));
+  EXPECT_EQ(0u, channels(0xFFFFFFFFu));
+}
+
+TEST(AudioTables, FormatBitsWholeTableAndOutside) {
+  auto bits = ByOrdinal<PFN_AudioFormatToBits>(4);
+  ASSERT_NE(nullptr, bits);
+  const uint32_t expected[9] = {0, 8, 16, 32, 32, 8, 16, 32, 32};
+  for (uint32_t v = 0; v <= 8; ++v) EXPECT_EQ(expected[v], bits(v)) << "format " << v;
+  EXPECT_EQ(32u, bits(4));  // "flt"
+  EXPECT_EQ(0u, bits(9));
+  EXPECT_EQ(0u, bits(0xFFFFFFFFu));
+}
+
+// --- Version and clock ----------------------------------------------------------
+
+TEST(Version, SameStaticTextEveryCall) {
+  auto version = ByOrdinal<PFN_QueryVersion>(6);
+  ASSERT_NE(nullptr, version);
+  const char* first = version();
+  EXPECT_STREQ("1.0.0", first);
+  EXPECT_EQ(first, version());
+}
+
+TEST(Clock, AdvancesInNanoseconds) {
+  auto now = ByOrdinal<PFN_GetTimeNS>(5);
+  ASSERT_NE(nullptr, now);
+  const uint64_t a = now();
+  ::Sleep(50);
+  const uint64_t b = now();
+  EXPECT_GE(b - a, 40000000u);
+  EXPECT_LT(b - a, 5000000000u);
+}
+
+// The DLL's clock and the one the library's code uses internally are one
+// clock: time stamps from both can be compared.
+TEST(Clock, ExportIsTheLibraryClock) {
+  auto now = ByOrdinal<PFN_GetTimeNS>(5);
+  ASSERT_NE(nullptr, now);
+  const uint64_t a = now();
+  const uint64_t b = BrisqFramework::GetTimeNS();
+  const uint64_t c = now();
+  EXPECT_LE(a, b);
+  EXPECT_LE(b, c);
+}
+
+// --- Log sink forwarding (the library's code, linked in) ----------------------------
+
+std::mutex g_mutex;
+std::vector<std::string> g_sink_lines;
+std::string g_file;
+int32_t g_sink_answer = 1;
+
+int32_t HostSink(int32_t level, const char* file, int32_t line, const char* text) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_sink_lines.push_back(std::to_string(level) + "|" + (file ? file : "<null>") + "|" +
+                         std::to_string(line) + "|" + text);
+  return g_sink_answer;
+}
+
+void FileWriter(const char* data, size_t size) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_file.append(data, size);
+}
+
+class LogForwarding : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_sink_lines.clear();
+    g_file.clear();
+    g_sink_answer = 1;
+  }
+  void TearDown() override {
+    SetLogMessageCallback(nullptr);
+    BrisqFramework::SetLogFileWriter(nullptr);
+  }
+  LogCapture capture_;  // fixed headers; its own sink is replaced below
+};
+
+TEST_F(LogForwarding, SinkGetsTheFourValues) {
+  SetLogMessageCallback(&HostSink);
+  { BrisqFramework::LogMessage("Unit.cpp", 12, 2).stream() << "Failed to X"; }
+  BRISQ_LOG(INFO) << "note";
+  std::lock_guard<std::mutex> guard(g_mutex);
+  ASSERT_EQ(2u, g_sink_lines.size());
+  EXPECT_EQ("2|Unit.cpp|12|[11:22:2024-01-02/03:04:05.006:ERROR] Unit.cpp(12)] : Failed to X\n",
+            g_sink_lines[0]);
+  EXPECT_EQ("0|<null>|0|[11:22:2024-01-02/03:04:05.006:INFO] : note\n", g_sink_lines[1]);
+}
+
+TEST_F(LogForwarding, SinkAnswerDecidesTheFile) {
+  BrisqFramework::SetLogFileWriter(&FileWriter);
+  SetLogMessageCallback(&HostSink);
+  BRISQ_LOG(INFO) << "handled";
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_sink_answer = 0;
+  }
+  BRISQ_LOG(INFO) << "declined";
+  std::lock_guard<std::mutex> guard(g_mutex);
+  EXPECT_EQ(2u, g_sink_lines.size());
+  EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:INFO] : declined\n", g_file);
+}
+
+TEST_F(LogForwarding, NullCallbackSilencesSinkAndKeepsFile) {
+  BrisqFramework::SetLogFileWriter(&FileWriter);
+  SetLogMessageCallback(&HostSink);
+  SetLogMessageCallback(nullptr);
+  BRISQ_LOG(INFO) << "to file";
+  std::lock_guard<std::mutex> guard(g_mutex);
+  EXPECT_TRUE(g_sink_lines.empty());
+  EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:INFO] : to file\n", g_file);
+}
+
+// --- Interfaces: identifiers and slot order -----------------------------------------
+
+std::string Format(const Quenlo::InterfaceId& id) {
+  char text[40];
+  std::snprintf(text, sizeof(text), "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0],
+                id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
+                id.Data4[7]);
+  return text;
+}
+
+TEST(InterfaceIds, RegistryNotation) {
+  EXPECT_EQ("{892AE566-FFE4-47FA-88BA-14AA593544F5}", Format(Quenlo::IID_IMSUnknown));
+  EXPECT_EQ("{56447627-DC77-4A12-A1F3-81E95D850438}", Format(Quenlo::IID_IPipeClient));
+  EXPECT_EQ("{7ABC37DF-6336-49CB-AF58-3A5BC39BB446}", Format(Quenlo::IID_IPipeServer));
+  EXPECT_TRUE(Quenlo::IsSameInterfaceId(Quenlo::IID_IPipeClient, Quenlo::IID_IPipeClient));
+  EXPECT_FALSE(Quenlo::IsSameInterfaceId(Quenlo::IID_IPipeClient, Quenlo::IID_IPipeServer));
+  EXPECT_EQ(static_cast<int32_t>(0x80004002u), Quenlo::kNoInterface);
+}
+
+// Each operation answers with its slot number, so a call through the raw
+// table of virtual operations shows which slot the header put it in.
+class SlotClient : public Quenlo::IPipeClient {
+ public:
+  int last = -1;
+  uint32_t AddRef() override { last = 0; return 0; }
+  uint32_t Release() override { last = 1; return 0; }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override { last = 2; return 0; }
+  uint32_t IsConnected() override { last = 3; return 0; }
+  void SetCallback(PipeCallback, void*) override { last = 4; }
+  int32_t Create(const wchar_t*, uint32_t) override { last = 5; return 0; }
+  void Destroy() override { last = 6; }
+  int32_t SendMessage(uint32_t, const char*, uint32_t) override { last = 7; return 0; }
+  int32_t WritePacket(const MediaPacket*, uint32_t) override { last = 8; return 0; }
+  int32_t WritePacketAsync(const MediaPacket*) override { last = 9; return 0; }
+};
+
+class SlotServer : public Quenlo::IPipeServer {
+ public:
+  int last = -1;
+  uint32_t AddRef() override { last = 0; return 0; }
+  uint32_t Release() override { last = 1; return 0; }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override { last = 2; return 0; }
+  uint32_t IsConnected() override { last = 3; return 0; }
+  void SetCallback(PipeCallback, void*) override { last = 4; }
+  int32_t Open(const wchar_t*, uint32_t) override { last = 5; return 0; }
+  void Close() override { last = 6; }
+  int32_t SendMessage(uint32_t, const char*, uint32_t) override { last = 7; return 0; }
+  int32_t OpenLogFile(const wchar_t*) override { last = 8; return 0; }
+};
+
+void* Slot(void* object, int index) { return (*reinterpret_cast<void***>(object))[index]; }
+
+template <typename Fn, typename... Args>
+void CallSlot(void* object, int index, Args... args) {
+  reinterpret_cast<Fn>(Slot(object, index))(object, args...);
+}
+
+TEST(InterfaceSlots, ClientOperationsInTheirSlots) {
+  SlotClient client;
+  void* object = static_cast<Quenlo::IPipeClient*>(&client);
+  MediaPacket packet = {};
+  void* out = nullptr;
+  using NoArgs = void (*)(void*);
+  const int simple[] = {0, 1, 3, 6};
+  for (int slot : simple) {
+    CallSlot<NoArgs>(object, slot);
+    EXPECT_EQ(slot, client.last);
+  }
+  CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
+                                                                    Quenlo::IID_IMSUnknown, &out);
+  EXPECT_EQ(2, client.last);
+  CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
+  EXPECT_EQ(4, client.last);
+  CallSlot<int32_t (*)(void*, const wchar_t*, uint32_t)>(object, 5, L"x", 1u);
+  EXPECT_EQ(5, client.last);
+  CallSlot<int32_t (*)(void*, uint32_t, const char*, uint32_t)>(object, 7, 1u, "d", 1u);
+  EXPECT_EQ(7, client.last);
+  CallSlot<int32_t (*)(void*, const MediaPacket*, uint32_t)>(object, 8, &packet, 80u);
+  EXPECT_EQ(8, client.last);
+  CallSlot<int32_t (*)(void*, const MediaPacket*)>(object, 9, &packet);
+  EXPECT_EQ(9, client.last);
+}
+
+TEST(InterfaceSlots, ServerOperationsInTheirSlots) {
+  SlotServer server;
+  void* object = static_cast<Quenlo::IPipeServer*>(&server);
+  using NoArgs = void (*)(void*);
+  for (int slot : {0, 1, 3, 6}) {
+    CallSlot<NoArgs>(object, slot);
+    EXPECT_EQ(slot, server.last);
+  }
+  void* out = nullptr;
+  CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
+                                                                    Quenlo::IID_IMSUnknown, &out);
+  EXPECT_EQ(2, server.last);
+  CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
+  EXPECT_EQ(4, server.last);
+  CallSlot<int32_t (*)(void*, const wchar_t*, uint32_t)>(object, 5, L"x", 1u);
+  EXPECT_EQ(5, server.last);
+  CallSlot<int32_t (*)(void*, uint32_t, const char*, uint32_t)>(object, 7, 1u, "d", 1u);
+  EXPECT_EQ(7, server.last);
+  CallSlot<int32_t (*)(void*, const wchar_t*)>(object, 8, L"p");
+  EXPECT_EQ(8, server.last);
+}
+
+}  // namespace
