@@ -1,0 +1,109 @@
+#include "BrisqFramework/IO/BrisqSingleRunner.h"
+
+#include <utility>
+
+#include "BrisqFramework/Common/BrisqClock.h"
+#include "BrisqFramework/Common/LogMessage.h"
+
+namespace BrisqFramework {
+namespace IO {
+namespace {
+
+constexpr DWORD kStartWaitMs = 1000;
+
+}  // namespace
+
+BrisqSingleRunner::~BrisqSingleRunner() {
+  // The worker's handle is held from Open until Close: a worker that may
+  // still run (or was never joined) must not outlive the runner it uses.
+  if (worker_.HasThread()) Close();
+}
+
+bool BrisqSingleRunner::Open() {
+  int32_t expected = state_.load();
+  do {
+    if (expected == kStarting || expected == kRunning) return false;
+  } while (!state_.compare_exchange_weak(expected, kStarting));
+
+  {
+    BrisqAutoLock hold(lock_);
+    stop_ = 0;
+    queue_.clear();
+  }
+  // The event lives in the runner, not on this stack: the worker may set it
+  // after the wait below has given up.
+  if (!start_event_.CreateEvent(nullptr)) {
+    BRISQ_LOG_AT(ERROR) << "Failed to CreateEvent(" << BrisqLastErrorText() << ")";
+    state_ = kIdle;
+    return false;
+  }
+  if (!worker_.SubmitEx(this, &BrisqSingleRunner::RunLoop)) {
+    BRISQ_LOG_AT(ERROR) << "Failed to SubmitEx";
+    state_ = kIdle;
+    return false;
+  }
+  start_event_.Wait(kStartWaitMs);
+  return true;
+}
+
+bool BrisqSingleRunner::Submit(std::function<void()> closure) {
+  if (state_.load() != kRunning) return false;
+  auto task = std::make_shared<_Task>();
+  task->closure = std::move(closure);
+  task->queued_ns = GetTimeNS();
+  BrisqAutoLock hold(lock_);
+  if (stop_ != 0) return false;
+  queue_.push_back(std::move(task));
+  wake_up_.Wake();
+  return true;
+}
+
+bool BrisqSingleRunner::Close() {
+  if (state_.load() != kClosing) {
+    auto quit = std::make_shared<_Task>();
+    quit->kind = kTaskKindQuit;
+    quit->queued_ns = GetTimeNS();
+    BrisqAutoLock hold(lock_);
+    stop_ = 1;
+    queue_.push_back(std::move(quit));
+    wake_up_.Wake();
+    state_ = kClosing;
+  }
+  return worker_.Close(INFINITE);
+}
+
+bool BrisqSingleRunner::StopRequested() {
+  BrisqAutoLock hold(lock_);
+  return stop_ != 0;
+}
+
+void BrisqSingleRunner::RunLoop() {
+  OnStart();
+  // A Close that came first already moved the state on; keep its word.
+  int32_t expected = kStarting;
+  state_.compare_exchange_strong(expected, kRunning);
+  start_event_.SetEvent();
+  while (RunBatch() && !StopRequested()) {
+  }
+  OnStop();
+  state_ = kEnded;
+}
+
+bool BrisqSingleRunner::RunBatch() {
+  TaskQueue batch;
+  {
+    BrisqAutoLock hold(lock_);
+    if (queue_.empty() && stop_ == 0) wake_up_.Sleep(lock_);
+    batch.swap(queue_);
+  }
+  for (const std::shared_ptr<_Task>& task : batch) {
+    if (task->kind == kTaskKindQuit) return false;  // the rest is dropped
+    if (task->closure) task->closure();
+    BrisqAutoLock hold(task->done_lock);
+    task->done = true;
+  }
+  return true;
+}
+
+}  // namespace IO
+}  // namespace BrisqFramework

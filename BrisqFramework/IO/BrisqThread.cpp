@@ -1,0 +1,52 @@
+#include "BrisqFramework/IO/BrisqThread.h"
+
+#include <memory>
+
+#include "BrisqFramework/Common/BrisqCore.h"
+#include "BrisqFramework/Common/LogMessage.h"
+
+namespace BrisqFramework {
+namespace IO {
+namespace {
+
+// The thread owns the copy it is given: the BrisqThread's own closure may be
+// replaced by the next Submit while this one is still running.
+DWORD WINAPI ThreadMain(void* parameter) {
+  std::unique_ptr<Callback> closure(static_cast<Callback*>(parameter));
+  closure->Run();
+  return 0;
+}
+
+}  // namespace
+
+BrisqThread::~BrisqThread() = default;
+
+bool BrisqThread::Submit(const Callback& closure) {
+  closure_ = closure;
+  handle_.Reset();
+  auto copy = std::make_unique<Callback>(closure_);
+  DWORD id = 0;
+  HANDLE thread = ::CreateThread(nullptr, 0, &ThreadMain, copy.get(), 0, &id);
+  if (thread == nullptr) {
+    BRISQ_LOG_AT(ERROR) << "Failed to CreateThread(" << BrisqLastErrorText() << ")";
+    return false;
+  }
+  (void)copy.release();  // now owned by the thread
+  handle_.Reset(thread);
+  thread_id_ = id;
+  return true;
+}
+
+bool BrisqThread::Close(DWORD timeout_ms) {
+  BRISQ_LOG(INFO) << "[BrisqThread] Close(begin,...) " << static_cast<int>(thread_id_);
+  bool ended = false;
+  if (handle_.IsValid()) {
+    ended = ::WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0;
+    handle_.Reset();
+  }
+  BRISQ_LOG(INFO) << "[BrisqThread] Close(end,...) " << static_cast<int>(thread_id_);
+  return ended;
+}
+
+}  // namespace IO
+}  // namespace BrisqFramework

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BrisqFramework/Common/BrisqCore.h"
+#include "BrisqFramework/IO/BrisqSingleRunner.h"
+#include "io_log_capture.h"
+
+namespace {
+
+using BrisqFramework::BrisqEvent;
+using BrisqFramework::IO::BrisqSingleRunner;
+using State = BrisqSingleRunner::State;
+
+// Waits (briefly polling) until the runner reaches `state`; false after 5 s.
+bool AwaitState(const BrisqSingleRunner& runner, State state) {
+  for (int i = 0; i < 5000; ++i) {
+    if (runner.GetState() == state) return true;
+    ::Sleep(1);
+  }
+  return false;
+}
+
+// Queues a task that signals `done` and waits for it: everything queued
+// before has run.
+void Drain(BrisqSingleRunner& runner) {
+  BrisqEvent done;
+  ASSERT_TRUE(done.CreateEvent(nullptr));
+  ASSERT_TRUE(runner.Submit([&done] { done.SetEvent(); }));
+  ASSERT_TRUE(done.Wait(5000));
+}
+
+// Records where OnStart/OnStop run and in which state, and can hold OnStart.
+class RecordingRunner : public BrisqSingleRunner {
+ public:
+  ~RecordingRunner() override { Close(); }
+
+  std::mutex mutex;
+  std::vector<std::string> events;  // guarded by mutex
+  std::atomic<DWORD> startThread{0};
+  std::atomic<DWORD> stopThread{0};
+  std::atomic<int> stateInStart{-1};
+  std::atomic<int> stateInStop{-1};
+  BrisqEvent* holdStart = nullptr;    // OnStart waits on it when set
+  BrisqEvent* inStart = nullptr;      // set when OnStart begins
+
+  void Note(const std::string& what) {
+    std::lock_guard<std::mutex> guard(mutex);
+    events.push_back(what);
+  }
+
+ protected:
+  void OnStart() override {
+    startThread = ::GetCurrentThreadId();
+    stateInStart = GetState();
+    if (inStart != nullptr) inStart->SetEvent();
+    if (holdStart != nullptr) holdStart->Wait(INFINITE);
+    Note("start");
+  }
+  void OnStop() override {
+    stopThread = ::GetCurrentThreadId();
+    stateInStop = GetState();
+    Note("stop");
+  }
+};
+
+// --- Order: one worker, queue order, OnStart/OnStop around the tasks ---
+
+TEST(BrisqSingleRunnerOrder, TasksRunInQueueOrderOnTheWorker) {
+  BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  std::vector<int> order;  // touched by the worker only, read after Drain
+  std::atomic<DWORD> worker{0};
+  std::atomic<bool> otherThread{false};
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(runner.Submit([&, i] {
+      order.push_back(i);
+      const DWORD self = ::GetCurrentThreadId();
+      DWORD expected = 0;
+      if (!worker.compare_exchange_strong(expected, self) && expected != self) otherThread = true;
+    }));
+  }
+  Drain(runner);
+  EXPECT_TRUE(runner.Close());
+  ASSERT_EQ(order.size(), 200u);
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(order[i], i);
+  EXPECT_FALSE(otherThread.load());
+  EXPECT_NE(worker.load(), ::GetCurrentThreadId());
+}
+
+TEST(BrisqSingleRunnerOrder, OnStartAndOnStopFrameTheTasksOnTheWorker) {
+  RecordingRunner runner;
+  ASSERT_TRUE(runner.Open());
+  std::atomic<DWORD> taskThread{0};
+  ASSERT_TRUE(runner.Submit([&] {
+    taskThread = ::GetCurrentThreadId();
+    runner.Note("task");
+  }));
+  Drain(runner);
+  ASSERT_TRUE(runner.Close());
+  EXPECT_EQ(runner.events, (std::vector<std::string>{"start", "task", "stop"}));
+  EXPECT_EQ(runner.startThread.load(), taskThread.load());
+  EXPECT_EQ(runner.stopThread.load(), taskThread.load());
+  EXPECT_EQ(runner.stateInStart.load(), BrisqSingleRunner::kStarting);
+  EXPECT_EQ(runner.stateInStop.load(), BrisqSingleRunner::kClosing);
+}
+
+TEST(BrisqSingleRunnerOrder, ProducersDoNotWaitForARunningTask) {
+  BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  BrisqEvent release;
+  BrisqEvent running;
+  ASSERT_TRUE(release.CreateEvent(nullptr));
+  ASSERT_TRUE(running.CreateEvent(nullptr));
+  ASSERT_TRUE(runner.Submit([&] {
+    running.SetEvent();
+    release.Wait(INFINITE);
+  }));
+  ASSERT_TRUE(running.Wait(5000));
+  std::atomic<int> later{0};
+  auto submitted = std::async(std::launch::async, [&] { return runner.Submit([&] { later++; }); });
+  const bool returned = submitted.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  release.SetEvent();  // unblock in any case so that the runner can close
+  EXPECT_TRUE(returned) << "Submit must only wait for the queue swap, not for the task";
+  EXPECT_TRUE(submitted.get());
+  Drain(runner);
+  EXPECT_EQ(later.load(), 1);
+  runner.Close();
+}
+
+TEST(BrisqSingleRunnerOrder, TaskSubmittedFromATaskRunsInALaterBatch) {
+  BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  std::vector<std::string> order;  // worker only
+  BrisqEvent done;
+  ASSERT_TRUE(done.CreateEvent(nullptr));
+  BrisqEvent release;
+  ASSERT_TRUE(release.CreateEvent(nullptr));
+  ASSERT_TRUE(runner.Submit([&] {
+    release.Wait(INFINITE);
+    order.push_back("a");
+    runner.Submit([&] {
+      order.push_back("c");
+      done.SetEvent();
+    });
+  }));
+  ASSERT_TRUE(runner.Submit([&] { order.push_back("b"); }));
+  release.SetEvent();
+  ASSERT_TRUE(done.Wait(5000));
+  runner.Close();
+  EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// --- Close: what still runs and what is refused ---
+
+TEST(BrisqSingleRunnerClose, NothingQueuedBehindTheRunningBatchRunsAfterClose) {
+  BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  BrisqEvent release;
+  BrisqEvent running;
+  ASSERT_TRUE(release.CreateEvent(nullptr));
+  ASSERT_TRUE(running.CreateEvent(nullptr));
+  std::atomic<int> first{0};
+  std::atomic<int> dropped{0};
+  ASSERT_TRUE(runner.Submit([&] {
+    running.SetEvent();
+    release.Wait(INFINITE);
+    first++;
+  }));
+  ASSERT_TRUE(running.Wait(5000));
+  ASSERT_TRUE(runner.Submit([&] { dropped++; }));  // waits behind the running batch
+
+  auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
+  EXPECT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
+  EXPECT_FALSE(runner.Submit([&] { dropped++; })) << "Submit while closing";
+  release.SetEvent();
+  EXPECT_TRUE(closed.get());
+  EXPECT_EQ(first.load(), 1) << "the task already running finishes";
+  EXPECT_EQ(dropped.load(), 0);
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
+  EXPECT_FALSE(runner.Submit([&] { dropped++; })) << "Submit after the end";
+}
+
+TEST(BrisqSingleRunnerClose, ClosingTwiceOnlyJoinsAgain) {
+  BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  EXPECT_TRUE(runner.Close());
+  EXPECT_FALSE(runner.Close()) << "no worker is left to join";
+}
+
+TEST(BrisqSingleRunnerClose, CloseOfANeverOpenedRunnerReturns) {
+  BrisqSingleRunner runner;
+  EXPECT_FALSE(runner.Close());
+}
+
+// --- States ---
+
+TEST(BrisqSingleRunnerState, IdleRunningEndedAndOpenAgain) {
+  BrisqSingleRunner runner;
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kIdle);
+  EXPECT_FALSE(runner.Submit([] {})) << "Submit before Open";
+  ASSERT_TRUE(runner.Open());
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kRunning);
+  ASSERT_TRUE(runner.Close());
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
+
+  ASSERT_TRUE(runner.Open()) << "a runner may be opened again after it ended";
+  std::atomic<int> ran{0};
+  ASSERT_TRUE(runner.Submit([&] { ran++; }));
+  Drain(runner);
+  EXPECT_EQ(ran.load(), 1);
+  ASSERT_TRUE(runner.Close());
+}
+
+TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
+  RecordingRunner runner;
+  BrisqEvent hold;
+  BrisqEvent inStart;
+  ASSERT_TRUE(hold.CreateEvent(nullptr));
+  ASSERT_TRUE(inStart.CreateEvent(nullptr));
+  runner.holdStart = &hold;
+  runner.inStart = &inStart;
+  auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
+  EXPECT_TRUE(inStart.Wait(5000));
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
+  EXPECT_FALSE(runner.Submit([] {}));
+  EXPECT_FALSE(runner.Open()) << "a second worker must not be started";
+  hold.SetEvent();
+  EXPECT_TRUE(opened.get());
+  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
+  EXPECT_TRUE(runner.Submit([] {}));
+  EXPECT_TRUE(runner.Close());
+}
+
+TEST(BrisqSingleRunnerState, SecondOpenWhileRunningIsRefused) {
+  BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  EXPECT_FALSE(runner.Open());
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kRunning);
+  EXPECT_TRUE(runner.Close());
+}
+
+// --- Log lines ---
+
+TEST(BrisqSingleRunnerLog, CloseLogsTheWorkerThreadsJoin) {
+  BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  std::atomic<DWORD> worker{0};
+  ASSERT_TRUE(runner.Submit([&] { worker = ::GetCurrentThreadId(); }));
+  Drain(runner);
+  brisq_io_test::IoLogCapture capture;
+  ASSERT_TRUE(runner.Close());
+  const std::string id = std::to_string(worker.load());
+  const std::vector<brisq_io_test::LogLine> expected = {
+      {BrisqFramework::kLogInfo, "[BrisqThread] Close(begin,...) " + id},
+      {BrisqFramework::kLogInfo, "[BrisqThread] Close(end,...) " + id}};
+  EXPECT_EQ(capture.Lines(), expected);
+}
+
+}  // namespace
