@@ -1,0 +1,80 @@
+#include "Quenlo/PipeMemory.h"
+
+#include <string>
+
+#include "BrisqFramework/Common/LogMessage.h"
+#include "Quenlo/layout/RingSlotReader.h"
+#include "Quenlo/layout/RingSlotWriter.h"
+
+namespace Quenlo {
+
+using BrisqFramework::BrisqAnsiFromWide;
+
+PipeMemory::PipeMemory(RingKind kind) : kind_(kind) {}
+
+PipeMemory::~PipeMemory() { Close(); }
+
+bool PipeMemory::Open(const wchar_t* name, uint32_t size) {
+  Close();
+  if (!mapping_.Open(name)) {
+    BRISQ_LOG_AT(ERROR) << "Failed to Open(" << BrisqAnsiFromWide(name) << ")";
+    Close();
+    return false;
+  }
+  if (!mapping_.Map(size)) {
+    BRISQ_LOG_AT(ERROR) << "Failed to Map(" << BrisqAnsiFromWide(name) << ")";
+    Close();
+    return false;
+  }
+  header_ = mapping_.View();
+  index_ = -1;
+  return true;
+}
+
+bool PipeMemory::Create(const wchar_t* name, uint32_t size) {
+  Close();
+  if (!mapping_.Create(name, size)) {
+    BRISQ_LOG_AT(ERROR) << "Failed to Create(" << BrisqAnsiFromWide(name) << ")";
+    Close();
+    return false;
+  }
+  if (!mapping_.Map(size)) {
+    BRISQ_LOG_AT(ERROR) << "Failed to Map(" << BrisqAnsiFromWide(name) << ")";
+    Close();
+    return false;
+  }
+  header_ = mapping_.View();
+  index_ = 0;
+  return true;
+}
+
+void PipeMemory::Close() {
+  mapping_.Close();
+  index_ = -1;
+  header_ = nullptr;
+}
+
+bool PipeMemory::IsEmpty() const { return !mapping_.HasMapping(); }
+
+bool PipeMemory::SendPacket(const MediaPacket& packet, uint32_t ack) {
+  if (header_ == nullptr || mapping_.IsReadOnly()) return false;
+  // The writer's own slot size and index, never the shared header's.
+  const uint32_t slot_size = RingSlotSize(kind_);
+  uint8_t* slot = header_ + kRingHeaderSize + static_cast<size_t>(index_) * slot_size;
+  const std::string refusal = StorePacket(slot, slot_size - kPacketRecordSize, packet);
+  if (!refusal.empty()) {
+    BRISQ_LOG_AT(ERROR) << refusal;
+    return false;
+  }
+  CommitSlot(header_, ack, &index_);
+  return true;
+}
+
+bool PipeMemory::ReadSlot(MediaPacket* out) {
+  if (out == nullptr || header_ == nullptr) return false;
+  const RingRead read = ReadRingSlot(header_, mapping_.MappedSize(), kind_, &index_, out);
+  if (read.status == RingRead::kRejected) BRISQ_LOG_AT(ERROR) << read.error;
+  return read.status == RingRead::kRead;
+}
+
+}  // namespace Quenlo
