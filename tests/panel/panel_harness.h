@@ -1,0 +1,71 @@
+#pragma once
+
+// Drives a real Tessaly.exe from a test as a user and a host would: starts it
+// in a folder of its own, finds its windows and message boxes, feeds the fake
+// library's inbox and reads its reports.
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace panel_test {
+
+// The folder of the running test program (where Tessaly.exe and the fake
+// libraries are built), ending in a backslash.
+std::wstring build_folder();
+
+// A fresh folder holding a copy of Tessaly.exe and, if `library` is not
+// empty, that file of the build folder copied as Quenlo.dll. Removed again,
+// with everything in it, when the object goes away.
+class PanelFolder {
+public:
+    explicit PanelFolder(const std::wstring& library);
+    ~PanelFolder();
+    PanelFolder(const PanelFolder&) = delete;
+    PanelFolder& operator=(const PanelFolder&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    std::string read(const std::wstring& name) const;  // "" when missing
+    void write(const std::wstring& name, const std::string& bytes) const;
+    // Puts `bytes` into the fake library's inbox under `name` (.json or .evt).
+    void send(const std::wstring& name, const std::string& bytes) const;
+
+private:
+    std::wstring path_;
+};
+
+// A running Tessaly.exe; killed if still running when the object goes away.
+class PanelProcess {
+public:
+    PanelProcess(const PanelFolder& folder, const std::wstring& arguments);
+    ~PanelProcess();
+    PanelProcess(const PanelProcess&) = delete;
+    PanelProcess& operator=(const PanelProcess&) = delete;
+
+    DWORD id() const { return info_.dwProcessId; }
+    bool running() const;
+    // The exit code, or STILL_ACTIVE when it did not end within `timeout`.
+    DWORD wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    // The top-level window of `window_class` owned by this process, or null
+    // after `timeout`. Hidden windows count when `visible_only` is false.
+    HWND find_window(const wchar_t* window_class, bool visible_only = true,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    HWND panel() const { return find_window(L"TessalyControlPanel"); }
+    HWND message_box() const { return find_window(L"#32770"); }
+
+private:
+    PROCESS_INFORMATION info_{};
+};
+
+std::wstring window_text(HWND window);
+std::wstring item_text(HWND dialog, int id);
+// The text of a message box (its static 0xFFFF); closes the box with IDOK.
+std::wstring take_message_box(HWND box);
+
+// Polls `condition` every 20 ms until it holds or `timeout` passes.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+}  // namespace panel_test
