@@ -44,6 +44,10 @@ bool BrisqThread::Close(DWORD timeout_ms) {
     ended = ::WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0;
     handle_.Reset();
   }
+  // The started thread runs its own copy; dropping ours now releases what
+  // the closure captured (a channel reference, say) instead of keeping it
+  // until the next Submit.
+  closure_ = Callback();
   BRISQ_LOG(INFO) << "[BrisqThread] Close(end,...) " << static_cast<int>(thread_id_);
   return ended;
 }
