@@ -1,9 +1,11 @@
-// The plain exported functions (ordinals 3-7; see Quenlo.def).
+// The plain exported functions at their fixed ordinals (see Quenlo.def).
 #include <atomic>
 
 #include "BrisqFramework/Common/BrisqClock.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/AudioTables.h"
+#include "Quenlo/PipeClient.h"
+#include "Quenlo/PipeServer.h"
 #include "Quenlo/Quenlo.h"
 
 namespace {
@@ -23,6 +25,29 @@ constexpr char kVersion[] = "1.0.0";
 }  // namespace
 
 extern "C" {
+
+QUENLO_API int32_t CreatePipeClient(Quenlo::IPipeClient** client) {
+  // The new object holds the one reference handed out here.
+  Quenlo::PipeClient* object = new Quenlo::PipeClient();
+  if (client == nullptr) {
+    object->Release();
+    return 0;
+  }
+  *client = object;
+  return 1;
+}
+
+QUENLO_API int32_t CreatePipeServer(Quenlo::IPipeServer** server) {
+  // A server starts with no reference; the one taken here is handed out.
+  Quenlo::PipeServer* object = new Quenlo::PipeServer();
+  object->AddRef();
+  if (server == nullptr) {
+    object->Release();
+    return 0;
+  }
+  *server = object;
+  return 1;
+}
 
 QUENLO_API uint32_t ChannelLayoutToChannels(uint32_t layout) {
   const Quenlo::ChannelLayoutInfo* info = Quenlo::FindChannelLayout(layout);
