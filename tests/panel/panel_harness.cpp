@@ -134,6 +134,15 @@ HWND PanelProcess::find_window(const wchar_t* window_class, bool visible_only,
     return query.found;
 }
 
+HWND PanelProcess::message_box() const {
+    HWND box = nullptr;
+    eventually([&] {
+        box = find_window(L"#32770", true, std::chrono::milliseconds(0));
+        return (box != nullptr && !item_text(box, 0xFFFF).empty()) || !running();
+    }, std::chrono::seconds(20));
+    return box;
+}
+
 std::wstring window_text(HWND window) {
     wchar_t text[512] = {};
     ::SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));

@@ -53,7 +53,9 @@ public:
     HWND find_window(const wchar_t* window_class, bool visible_only = true,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
     HWND panel() const { return find_window(L"TessalyControlPanel"); }
-    HWND message_box() const { return find_window(L"#32770"); }
+    // Its message box, once the box shows its text (a box is found by class
+    // before its texts are set), or null after 20 s or when the program ended.
+    HWND message_box() const;
 
 private:
     PROCESS_INFORMATION info_{};
