@@ -37,6 +37,9 @@ wine_env_start() {
   # the persistent server; start them here with no output attached, or they
   # keep the pipes of whoever came first (ctest's discovery) open.
   wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # Likewise the desktop process, which the first program that needs a
+  # window starts and hands its own standard streams.
+  wine64 rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
 }
 
 wine_env_stop() {
