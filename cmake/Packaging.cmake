@@ -1,0 +1,35 @@
+# The Windows zip package: `cpack` in build/windows (scripts/package builds,
+# packs and checks it) makes package/Tessaly-<version>-win64.zip holding
+#   Tessaly.exe, Quenlo.dll, host-sim.exe   the programs, statically linked
+#   Quenlo/Quenlo.h                           the library's public header
+#   README.txt                                for the streamer (Chinese, English)
+# inside one folder Tessaly-<version>-win64/. Included by the top-level
+# CMakeLists.txt after every target is defined; does nothing outside the
+# Windows build.
+if(NOT WIN32)
+  return()
+endif()
+
+# Only the DLL goes into the package: hosts bind Quenlo.dll at run time by
+# export ordinal (Quenlo.h), so its import library stays out.
+install(TARGETS Tessaly Quenlo
+  RUNTIME DESTINATION . COMPONENT Runtime
+  LIBRARY DESTINATION . COMPONENT Runtime
+  ARCHIVE DESTINATION lib COMPONENT Development EXCLUDE_FROM_ALL)
+if(TARGET host-sim)
+  install(TARGETS host-sim RUNTIME DESTINATION . COMPONENT Runtime)
+endif()
+install(FILES ${CMAKE_SOURCE_DIR}/Quenlo/Quenlo.h DESTINATION Quenlo COMPONENT Runtime)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/package/README.txt DESTINATION . COMPONENT Runtime)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Tessaly)
+set(CPACK_PACKAGE_VENDOR Tessaly)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME "Tessaly-${PROJECT_VERSION}-win64")
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_COMPONENTS_ALL Runtime)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_STRIP_FILES ON)
+include(CPack)

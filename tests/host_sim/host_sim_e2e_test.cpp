@@ -1,0 +1,254 @@
+// host-sim.exe end to end under Wine: a real Tessaly.exe and Quenlo.dll,
+// driven by the simulator, judged by its summary and its pictures.
+#include <windows.h>
+#include <wincodec.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "panel/live/minijson.h"
+
+namespace {
+
+std::wstring build_folder() {
+  wchar_t path[MAX_PATH] = {};
+  const std::wstring self(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+  return self.substr(0, self.rfind(L'\\') + 1);
+}
+
+// A fresh folder under the temporary folder, removed with its contents at
+// the end of the test.
+class TempFolder {
+ public:
+  explicit TempFolder(const wchar_t* tag) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"host-sim-" + tag + L"-" +
+            std::to_wstring(::GetCurrentProcessId()) + L"\\";
+    std::filesystem::create_directories(path_);
+  }
+  // Processes that just ended may hold their files a moment longer.
+  ~TempFolder() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      std::error_code error;
+      std::filesystem::remove_all(path_, error);
+      if (!error) return;
+      ::Sleep(100);
+    }
+  }
+  operator const std::wstring&() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+std::string read_file(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct HostSimRun {
+  DWORD exit_code = STILL_ACTIVE;
+  std::string out;
+  std::string err;
+};
+
+// Runs host-sim.exe with `arguments`, its output captured in `folder`.
+HostSimRun run_host_sim(const std::wstring& folder, const std::wstring& arguments, DWORD timeout_ms) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const std::wstring out_path = folder + L"stdout.txt";
+  const std::wstring err_path = folder + L"stderr.txt";
+  HANDLE out = ::CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = ::CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  std::wstring command = L"\"" + build_folder() + L"host-sim.exe\" " + arguments;
+  PROCESS_INFORMATION info{};
+  HostSimRun run;
+  // Detached: no console (and no console host holding the files open).
+  if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+                       &startup, &info)) {
+    if (::WaitForSingleObject(info.hProcess, timeout_ms) != WAIT_OBJECT_0) {
+      ::TerminateProcess(info.hProcess, 99);
+      ::WaitForSingleObject(info.hProcess, 5000);
+    }
+    ::GetExitCodeProcess(info.hProcess, &run.exit_code);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+  }
+  ::CloseHandle(out);
+  ::CloseHandle(err);
+  run.out = read_file(out_path);
+  run.err = read_file(err_path);
+  return run;
+}
+
+// The JSON object of the summary's last line.
+bool summary_of(const std::string& out, minijson::Value& summary) {
+  const size_t at = out.rfind("\nsummary ");
+  if (at == std::string::npos) return false;
+  const size_t end = out.find('\n', at + 1);
+  std::string error;
+  return minijson::parse(out.substr(at + 9, end - at - 9), summary, error);
+}
+
+uint64_t number(const minijson::Value& object, const char* key) {
+  const minijson::Value* member = object.get(key);
+  return member != nullptr ? static_cast<uint64_t>(member->int64_or(-1)) : UINT64_MAX;
+}
+
+// Decodes a PNG through WIC into 32-bit BGRA.
+bool decode_png(const std::wstring& path, UINT& width, UINT& height, std::vector<BYTE>& pixels) {
+  IWICImagingFactory* factory = nullptr;
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  IWICFormatConverter* converter = nullptr;
+  HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
+  if (SUCCEEDED(hr)) {
+    hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                            WICDecodeMetadataCacheOnDemand, &decoder);
+  }
+  if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, &frame);
+  if (SUCCEEDED(hr)) hr = factory->CreateFormatConverter(&converter);
+  if (SUCCEEDED(hr)) {
+    hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                               nullptr, 0.0, WICBitmapPaletteTypeCustom);
+  }
+  if (SUCCEEDED(hr)) hr = converter->GetSize(&width, &height);
+  if (SUCCEEDED(hr)) {
+    pixels.resize(static_cast<size_t>(width) * height * 4);
+    hr = converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(pixels.size()), pixels.data());
+  }
+  if (converter) converter->Release();
+  if (frame) frame->Release();
+  if (decoder) decoder->Release();
+  if (factory) factory->Release();
+  return SUCCEEDED(hr);
+}
+
+class HostSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+  void TearDown() override { ::CoUninitialize(); }
+};
+
+TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
+  const TempFolder temp(L"demo");
+  const std::wstring& folder = temp;
+  const std::wstring out_dir = folder + L"out";
+  // 40 distinct comments, 12 and 8 of them votes, 10 delivered twice.
+  const HostSimRun run = run_host_sim(
+      folder,
+      L"--demo \"" + out_dir + L"\" --comments 40 --rate 40 --viewers 10 --duplicates 0.25 --seed 3",
+      90000);
+  ASSERT_EQ(run.exit_code, 0u) << run.out << run.err;
+  minijson::Value summary;
+  ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
+  EXPECT_TRUE(summary.get("ok")->boolean);
+  EXPECT_EQ(number(summary, "texts_sent"), 50u);
+  EXPECT_EQ(number(summary, "comments_sent"), 50u);
+  EXPECT_EQ(number(summary, "duplicates_sent"), 10u);
+  EXPECT_GT(number(summary, "frames"), 10u);
+  EXPECT_EQ(number(summary, "panel_exit_code"), 0u);
+  const std::vector<minijson::Value>& votes = summary.get("votes")->items;
+  ASSERT_EQ(votes.size(), 2u);
+  EXPECT_EQ(number(votes[0], "counted"), 12u);
+  EXPECT_EQ(number(votes[1], "counted"), 8u);
+  EXPECT_FALSE(summary.get("confirmed")->text.empty());
+
+  for (const wchar_t* name : {L"overlay-idle.png", L"overlay-results.png", L"overlay-comment.png",
+                              L"overlay.png"}) {
+    UINT width = 0, height = 0;
+    std::vector<BYTE> pixels;
+    ASSERT_TRUE(decode_png(out_dir + L"\\" + name, width, height, pixels)) << name;
+    EXPECT_EQ(width, 900u);
+    EXPECT_EQ(height, 180u);
+    // The overlay's background colour (red 28, green 45, blue 57) in the
+    // corner: the channels were not swapped on the way.
+    EXPECT_EQ(pixels[0], 57);
+    EXPECT_EQ(pixels[1], 45);
+    EXPECT_EQ(pixels[2], 28);
+    EXPECT_EQ(pixels[3], 255);
+  }
+  UINT width = 0, height = 0;
+  std::vector<BYTE> pixels;
+  EXPECT_TRUE(decode_png(out_dir + L"\\control-panel.png", width, height, pixels));
+  EXPECT_NE(read_file(out_dir + L"\\quenlo.log").find("[PipeServer] Open(begin...)"),
+            std::string::npos);
+}
+
+TEST_F(HostSimTest, ScenarioThatClosesThePanelEndsCleanly) {
+  const TempFolder temp(L"scenario");
+  const std::wstring& folder = temp;
+  const std::wstring scenario = folder + L"closing.jsonl";
+  std::ofstream(scenario.c_str(), std::ios::binary)
+      << "# two comments, a focus request, then the host closes the panel\n"
+         "{\"text\":{\"data\":[{\"msg_type_str\":\"live_comment\",\"msg_id\":\"a\","
+         "\"content\":\"\xE4\xBD\xA0\xE5\xA5\xBD\"}]}}\n"
+         "{\"delay_ms\":100,\"text\":\"{\\\"msg_type\\\":2,\\\"msg_id\\\":\\\"b\\\",\\\"content\\\":\\\"hi\\\"}\"}\n"
+         "{\"delay_ms\":100,\"text\":{\"eventName\":\"OPEN_WIN_FOCUS\"}}\n"
+         "{\"delay_ms\":1000,\"text\":{\"eventName\":\"OPEN_WIN_CLOSE\"}}\n";
+  const HostSimRun run = run_host_sim(
+      folder, L"--scenario \"" + scenario + L"\" --out \"" + folder + L"out\" --sequence 2", 60000);
+  ASSERT_EQ(run.exit_code, 0u) << run.out << run.err;
+  minijson::Value summary;
+  ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
+  EXPECT_EQ(number(summary, "texts_sent"), 4u);
+  EXPECT_EQ(number(summary, "comments_sent"), 2u);
+  EXPECT_EQ(number(summary, "panel_exit_code"), 0u);
+  EXPECT_NE(run.out.find("subscribe OPEN_WIN_CLOSE reqId=subscribe-OPEN_WIN_CLOSE-"), std::string::npos);
+  UINT width = 0, height = 0;
+  std::vector<BYTE> pixels;
+  EXPECT_TRUE(decode_png(folder + L"out\\overlay.png", width, height, pixels));
+  EXPECT_TRUE(decode_png(folder + L"out\\frames\\frame-000002.png", width, height, pixels));
+}
+
+TEST_F(HostSimTest, BadInputIsNamedBeforeAnythingStarts) {
+  const TempFolder temp(L"bad");
+  const std::wstring& folder = temp;
+  const std::wstring scenario = folder + L"bad.jsonl";
+  std::ofstream(scenario.c_str(), std::ios::binary) << "{\"text\":\"ok\"}\n{\"delay_ms\":5}\n";
+
+  HostSimRun run = run_host_sim(folder, L"--scenario \"" + scenario + L"\"", 20000);
+  EXPECT_EQ(run.exit_code, 2u);
+  EXPECT_NE(run.err.find("bad.jsonl:2: \"text\" is missing"), std::string::npos) << run.err;
+
+  run = run_host_sim(folder, L"--tessaly \"" + folder + L"none.exe\"", 20000);
+  EXPECT_EQ(run.exit_code, 3u);
+  EXPECT_NE(run.err.find("Tessaly.exe not found at "), std::string::npos) << run.err;
+
+  run = run_host_sim(folder, L"--rate", 20000);
+  EXPECT_EQ(run.exit_code, 2u);
+  EXPECT_EQ(run.err, "host-sim: --rate needs a value\r\n");  // a text-mode stream
+}
+
+// A panel that cannot start shows a modal box; host-sim reports its text
+// instead of waiting for a connection that never comes.
+TEST_F(HostSimTest, PanelErrorBoxIsReportedAtOnce) {
+  const TempFolder temp(L"nolib");
+  const std::wstring& folder = temp;
+  ::CopyFileW((build_folder() + L"Tessaly.exe").c_str(), (folder + L"Tessaly.exe").c_str(), FALSE);
+  const HostSimRun run =
+      run_host_sim(folder, L"--tessaly \"" + folder + L"Tessaly.exe\" --connect-timeout-ms 60000", 40000);
+  EXPECT_EQ(run.exit_code, 1u) << run.out << run.err;
+  minijson::Value summary;
+  ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
+  const std::vector<minijson::Value>& failures = summary.get("failures")->items;
+  ASSERT_FALSE(failures.empty());
+  EXPECT_EQ(failures.back().text,
+            "Tessaly.exe showed the message \"无法初始化互动连接，请确认 Quenlo.dll 与程序位于同一目录。\"");
+  EXPECT_EQ(number(summary, "panel_exit_code"), 5u);
+}
+
+}  // namespace
