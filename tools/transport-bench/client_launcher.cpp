@@ -1,0 +1,137 @@
+#include "client_launcher.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+#include "client_role.h"
+
+namespace transport_bench {
+namespace {
+
+std::wstring SelfPath() {
+  wchar_t path[MAX_PATH];
+  return std::wstring(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+}  // namespace
+
+ClientLauncher::ClientLauncher(bool same_process, std::wstring library, bool print_log,
+                               const QuenloApi* api)
+    : same_process_(same_process), library_(std::move(library)), print_log_(print_log), api_(api) {}
+
+ClientLauncher::~ClientLauncher() {
+  if (thread_.joinable()) thread_.join();
+  if (process_.valid()) {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), INFINITE);
+  }
+}
+
+bool ClientLauncher::Start(const ClientRequest& request, std::string* error) {
+  if (same_process_) {
+    thread_results_.clear();
+    thread_error_.clear();
+    ::ResetEvent(thread_ended_.get());
+    thread_ = std::thread([this, request] {
+      thread_ok_ = RunClientRole(request, api_, &thread_results_, &thread_error_);
+      ::SetEvent(thread_ended_.get());
+    });
+    return true;
+  }
+  wchar_t temp[MAX_PATH];
+  const DWORD length = ::GetTempPathW(MAX_PATH, temp);
+  result_path_ = std::wstring(temp, length) + L"transport-bench-" +
+                 std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++sequence_) +
+                 L".txt";
+  std::wstring command = Quoted(SelfPath()) + L" " + FormatClientArguments(request) +
+                         L" --result " + Quoted(result_path_) + L" --library " + Quoted(library_);
+  if (print_log_) command += L" --print-log";
+  std::vector<wchar_t> line(command.begin(), command.end());
+  line.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  // No handle inheritance: the library's server pipe is inheritable, and a
+  // child holding a copy would keep it alive.
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    *error = "cannot start the client process (error " + std::to_string(::GetLastError()) + ")";
+    return false;
+  }
+  ::CloseHandle(info.hThread);
+  process_.reset(info.hProcess);
+  return true;
+}
+
+bool ClientLauncher::Finish(DWORD timeout_ms, ResultRecord* results, std::string* error) {
+  if (same_process_) {
+    if (thread_.joinable()) thread_.join();
+    *results = thread_results_;
+    *error = thread_error_;
+    return thread_ok_;
+  }
+  if (!process_.valid()) {
+    *error = "no client process";
+    return false;
+  }
+  if (::WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), INFINITE);
+    process_.reset();
+    *error = "the client process did not end in time";
+    return false;
+  }
+  DWORD exit_code = 1;
+  ::GetExitCodeProcess(process_.get(), &exit_code);
+  process_.reset();
+  std::ifstream in(std::filesystem::path(result_path_), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  ::DeleteFileW(result_path_.c_str());
+  if (exit_code != 0) {
+    const size_t at = text.find("error=");
+    *error = at == std::string::npos ? "the client process failed (exit code " +
+                                           std::to_string(exit_code) + ")"
+                                     : text.substr(at + 6);
+    while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
+    return false;
+  }
+  if (!ParseRecord(text, results)) {
+    *error = "unreadable result file";
+    return false;
+  }
+  return true;
+}
+
+int RunChildClient(int argc, wchar_t** argv) {
+  ClientRequest request;
+  std::wstring result_path;
+  std::wstring library = DefaultLibraryPath();
+  bool print_log = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--print-log") print_log = true;
+    if (arg == L"--result" && i + 1 < argc) result_path = argv[i + 1];
+    if (arg == L"--library" && i + 1 < argc) library = argv[i + 1];
+  }
+  if (result_path.empty() || !ParseClientArguments(argc, argv, 1, &request)) return 2;
+  std::string error;
+  const bool needs_library =
+      request.scenario != Scenario::kRawStream && request.scenario != Scenario::kRawEcho &&
+      request.scenario != Scenario::kRawFrames && request.scenario != Scenario::kPortStream;
+  const QuenloApi* api = needs_library ? LoadQuenlo(library, print_log, &error) : nullptr;
+  ResultRecord results;
+  const bool ok = (!needs_library || api != nullptr) &&
+                  RunClientRole(request, api, &results, &error);
+  std::ofstream out(std::filesystem::path(result_path), std::ios::binary | std::ios::trunc);
+  out << (ok ? FormatRecord(results) : "error=" + error + "\n");
+  out.close();
+  return ok ? 0 : 1;
+}
+
+}  // namespace transport_bench
