@@ -156,13 +156,22 @@ std::wstring HostSide::NextName() {
   return L"tb-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++sequence_);
 }
 
-bool HostSide::RawStream(uint32_t payload, uint32_t count, bool ports, StreamFigures* figures,
-                         std::string* error) {
+ClientRequest HostSide::MakeRequest(Scenario scenario, uint32_t payload, uint32_t count,
+                                    uint32_t warmup, uint32_t fps) {
   ClientRequest request;
-  request.scenario = ports ? Scenario::kPortStream : Scenario::kRawStream;
+  request.scenario = scenario;
   request.name = NextName();
   request.payload = payload;
   request.count = count;
+  request.warmup = warmup;
+  request.fps = fps;
+  return request;
+}
+
+bool HostSide::RawStream(uint32_t payload, uint32_t count, bool ports, StreamFigures* figures,
+                         std::string* error) {
+  const ClientRequest request =
+      MakeRequest(ports ? Scenario::kPortStream : Scenario::kRawStream, payload, count, 0, 0);
   RawPipe pipe;
   if (!pipe.Create(request.name)) {
     *error = "cannot create the raw pipe";
@@ -197,11 +206,7 @@ bool HostSide::RawStream(uint32_t payload, uint32_t count, bool ports, StreamFig
 
 bool HostSide::QuenloStream(uint32_t payload, uint32_t count, StreamFigures* figures,
                             std::string* error) {
-  ClientRequest request;
-  request.scenario = Scenario::kQuenloStream;
-  request.name = NextName();
-  request.payload = payload;
-  request.count = count;
+  const ClientRequest request = MakeRequest(Scenario::kQuenloStream, payload, count, 0, 0);
   HostState state(api_);
   state.expected_messages = count;
   QuenloServer server;
@@ -221,12 +226,7 @@ bool HostSide::QuenloStream(uint32_t payload, uint32_t count, StreamFigures* fig
 
 bool HostSide::RawEcho(uint32_t payload, uint32_t warmup, uint32_t count, EchoFigures* figures,
                        std::string* error) {
-  ClientRequest request;
-  request.scenario = Scenario::kRawEcho;
-  request.name = NextName();
-  request.payload = payload;
-  request.count = count;
-  request.warmup = warmup;
+  const ClientRequest request = MakeRequest(Scenario::kRawEcho, payload, count, warmup, 0);
   RawPipe pipe;
   if (!pipe.Create(request.name)) {
     *error = "cannot create the raw pipe";
@@ -248,12 +248,7 @@ bool HostSide::RawEcho(uint32_t payload, uint32_t warmup, uint32_t count, EchoFi
 
 bool HostSide::QuenloEcho(uint32_t payload, uint32_t warmup, uint32_t count,
                           EchoFigures* figures, std::string* error) {
-  ClientRequest request;
-  request.scenario = Scenario::kQuenloEcho;
-  request.name = NextName();
-  request.payload = payload;
-  request.count = count;
-  request.warmup = warmup;
+  const ClientRequest request = MakeRequest(Scenario::kQuenloEcho, payload, count, warmup, 0);
   HostState state(api_);
   QuenloServer server;
   if (!server.Open(request.name, &state, error)) return false;
@@ -266,11 +261,7 @@ bool HostSide::QuenloEcho(uint32_t payload, uint32_t warmup, uint32_t count,
 
 bool HostSide::FrameWrite(uint32_t warmup, uint32_t count, FrameWriteFigures* figures,
                           std::string* error) {
-  ClientRequest request;
-  request.scenario = Scenario::kFrameWrite;
-  request.name = NextName();
-  request.count = count;
-  request.warmup = warmup;
+  const ClientRequest request = MakeRequest(Scenario::kFrameWrite, 0, count, warmup, 0);
   HostState state(api_);
   QuenloServer server;
   if (!server.Open(request.name, &state, error)) return false;
@@ -285,12 +276,7 @@ bool HostSide::FrameWrite(uint32_t warmup, uint32_t count, FrameWriteFigures* fi
 
 bool HostSide::RawFrames(uint32_t fps, uint32_t warmup, uint32_t count,
                          FrameLatencyFigures* figures, std::string* error) {
-  ClientRequest request;
-  request.scenario = Scenario::kRawFrames;
-  request.name = NextName();
-  request.count = count;
-  request.warmup = warmup;
-  request.fps = fps;
+  const ClientRequest request = MakeRequest(Scenario::kRawFrames, 0, count, warmup, fps);
   const DWORD mapping_size = kRawSlotCount * kRawSlotSize;
   UniqueHandle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                             mapping_size,
@@ -330,12 +316,7 @@ bool HostSide::RawFrames(uint32_t fps, uint32_t warmup, uint32_t count,
 
 bool HostSide::QuenloFrames(uint32_t fps, uint32_t warmup, uint32_t count,
                             FrameLatencyFigures* figures, std::string* error) {
-  ClientRequest request;
-  request.scenario = Scenario::kQuenloFrames;
-  request.name = NextName();
-  request.count = count;
-  request.warmup = warmup;
-  request.fps = fps;
+  const ClientRequest request = MakeRequest(Scenario::kQuenloFrames, 0, count, warmup, fps);
   HostState state(api_);
   state.warmup_frames = warmup;
   state.expected_frames = warmup + count;

@@ -69,6 +69,9 @@ class HostSide {
 
  private:
   std::wstring NextName();
+  // The child's orders for one measurement, under a fresh pipe name.
+  ClientRequest MakeRequest(Scenario scenario, uint32_t payload, uint32_t count, uint32_t warmup,
+                            uint32_t fps);
 
   const QuenloApi* api_;
   ClientLauncher* launcher_;
