@@ -14,15 +14,15 @@ using BrisqFramework::BrisqAutoLock;
 using BrisqFramework::BrisqErrorText;
 using Ravoque::IPCMessage;
 
-constexpr DWORD kErrorFileNotFound = 2;         // ERROR_FILE_NOT_FOUND: no such pipe yet
-constexpr DWORD kErrorBrokenPipe = 109;         // ERROR_BROKEN_PIPE: the peer closed
-constexpr DWORD kErrorPipeBusy = 231;           // ERROR_PIPE_BUSY: every instance in use
-constexpr DWORD kErrorNoData = 232;             // ERROR_NO_DATA: the pipe is being closed
-constexpr DWORD kErrorPipeConnected = 535;      // ERROR_PIPE_CONNECTED
-constexpr DWORD kErrorIoPending = 997;          // ERROR_IO_PENDING
-constexpr ULONG_PTR kStatusPending = 259;       // STATUS_PENDING in OVERLAPPED::Internal
-constexpr DWORD kServerOpenMode = 0xC0000003;   // duplex | overlapped | write-through
-constexpr DWORD kClientFlags = 0xE0000000;      // write-through | overlapped | no buffering
+constexpr DWORD kErrorFileNotFound = 2;        // ERROR_FILE_NOT_FOUND: no such pipe yet
+constexpr DWORD kErrorBrokenPipe = 109;        // ERROR_BROKEN_PIPE: the peer closed
+constexpr DWORD kErrorPipeBusy = 231;          // ERROR_PIPE_BUSY: every instance in use
+constexpr DWORD kErrorNoData = 232;            // ERROR_NO_DATA: the pipe is being closed
+constexpr DWORD kErrorPipeConnected = 535;     // ERROR_PIPE_CONNECTED
+constexpr DWORD kErrorIoPending = 997;         // ERROR_IO_PENDING
+constexpr ULONG_PTR kStatusPending = 259;      // STATUS_PENDING in OVERLAPPED::Internal
+constexpr DWORD kServerOpenMode = 0xC0000003;  // duplex | overlapped | write-through
+constexpr DWORD kClientFlags = 0xE0000000;     // write-through | overlapped | no buffering
 constexpr DWORD kPipeDefaultTimeoutMs = 3000;
 constexpr DWORD kWaitNamedPipeMs = 3000;
 
@@ -150,7 +150,8 @@ bool PipeChannel::CreateServerPipe(const std::wstring& path) {
   SECURITY_DESCRIPTOR descriptor;
   if (!::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)) {
     const DWORD error = ::GetLastError();
-    BRISQ_LOG_AT(ERROR) << "Failed to InitializeSecurityDescriptor(" << BrisqErrorText(error) << ")";
+    BRISQ_LOG_AT(ERROR) << "Failed to InitializeSecurityDescriptor(" << BrisqErrorText(error)
+                        << ")";
     return false;
   }
   if (!::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
@@ -508,7 +509,7 @@ bool PipeChannel::IssueRead(DWORD* bytes_read, DWORD* failure_error) {
     return false;
   }
   BRISQ_LOG_AT(WARNING) << "ReadFile Error with gle 0 bytestransfered[" << count << "]["
-                     << (input_.overlapped.Internal != kStatusPending ? 1 : 0) << "]";
+                        << (input_.overlapped.Internal != kStatusPending ? 1 : 0) << "]";
   *bytes_read = count;
   return true;
 }
@@ -538,7 +539,8 @@ void PipeChannel::HandleInputCompletion(OVERLAPPED* overlapped, DWORD bytes, DWO
   DWORD failure = error;
   if (overlapped == &input_start_ || input_.kind != kKindRead) {
     if (!ReadLoop(&failure)) {
-      if (failure != kErrorBrokenPipe) BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(ReadMessages)";
+      if (failure != kErrorBrokenPipe)
+        BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(ReadMessages)";
       OnBroken(failure);
     }
     return;

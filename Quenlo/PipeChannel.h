@@ -44,8 +44,8 @@ namespace Quenlo {
 // (event as IPC_EVENT_TYPE, message type, data, data length, context). Only
 // EVENT_MESSAGE carries a type and data; the other events pass 0, null, 0.
 // `data` is valid only during the call.
-typedef void (*ChannelCallback)(uint32_t event, uint32_t type, const char* data,
-                                uint32_t length, void* context);
+typedef void (*ChannelCallback)(uint32_t event, uint32_t type, const char* data, uint32_t length,
+                                void* context);
 
 class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
                     public BrisqFramework::IO::BrisqMessagePumpIO::Observer,
@@ -140,8 +140,8 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   // I/O completes (Close drains it before anything is freed).
   struct IOContext {
     OVERLAPPED overlapped;
-    uint32_t kind = 0;     // kKindRead, kKindWrite, or anything else (nothing issued)
-    int32_t pending = 0;   // an issued I/O has not completed through the port yet
+    uint32_t kind = 0;                  // kKindRead, kKindWrite, or anything else (nothing issued)
+    int32_t pending = 0;                // an issued I/O has not completed through the port yet
     BrisqFramework::BrisqHandle event;  // auto-reset, made at first use
     void Clear();
     // Zeroes the overlapped record for a new I/O and attaches the event.
@@ -191,9 +191,9 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   std::atomic<uint32_t> state_{kStateOpening};
   ChannelCallback callback_ = nullptr;
   void* context_ = nullptr;
-  PipeChannelReader reader_{this};       // the overflow buffer; reader thread
-  IOContext input_;                      // reader thread
-  IOContext output_;                     // output_lock_
+  PipeChannelReader reader_{this};  // the overflow buffer; reader thread
+  IOContext input_;                 // reader thread
+  IOContext output_;                // output_lock_
   // Start signals posted by Connect. Records of their own, so a signal can
   // never be taken for the completion of real I/O on a context.
   OVERLAPPED input_start_ = {};
@@ -202,8 +202,8 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   // Manual-reset; set once an accept no longer touches the pipe or the
   // connect event, so that Close may free them.
   BrisqFramework::BrisqHandle accept_done_;
-  bool accepting_ = false;                     // close_lock_
-  PipeHandle pipe_;  // replaced under close_lock_ + output_lock_
+  bool accepting_ = false;  // close_lock_
+  PipeHandle pipe_;         // replaced under close_lock_ + output_lock_
   BrisqFramework::BrisqLock close_lock_;
   BrisqFramework::BrisqLock output_lock_;
   // Owned messages; the front one is being written. output_lock_.

@@ -14,8 +14,7 @@ constexpr std::size_t kKeptOverflowCapacity = 64 * 1024;
 bool IsInternal(const Ravoque::IPCMessage& message) {
   const uint32_t type = message.Type();
   return message.Routing() == Ravoque::IPCMessage::kRoutingNone &&
-         (type == Ravoque::IPCMessage::kTypeHello ||
-          type == Ravoque::IPCMessage::kTypeInternal ||
+         (type == Ravoque::IPCMessage::kTypeHello || type == Ravoque::IPCMessage::kTypeInternal ||
           type == Ravoque::IPCMessage::kTypeIgnored);
 }
 

@@ -119,8 +119,10 @@ int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) {
     for (uint32_t i = 0; i < channel_count_; ++i) {
       BrisqRef<PipeItem> item(new PipeItem());
       item->index = i;
-      if (!item->audioSemaphore.Create(ChannelObjectName(L"AudioPipeSemaphore", i, name_).c_str()) ||
-          !item->videoSemaphore.Create(ChannelObjectName(L"VideoPipeSemaphore", i, name_).c_str())) {
+      if (!item->audioSemaphore.Create(
+              ChannelObjectName(L"AudioPipeSemaphore", i, name_).c_str()) ||
+          !item->videoSemaphore.Create(
+              ChannelObjectName(L"VideoPipeSemaphore", i, name_).c_str())) {
         BRISQ_LOG_AT(ERROR) << "[PipeClient] Failed to CreateSemaphore(" << BrisqLastErrorText()
                             << ")";
         return 0;

@@ -146,8 +146,8 @@ class PipeClient final : public IPipeClient {
 
   std::atomic<uint32_t> ref_count_{1};
   std::atomic<uint32_t> connected_{0};
-  std::wstring name_;           // caller's thread (Create)
-  uint32_t channel_count_ = 0;  // caller's thread (Create)
+  std::wstring name_;                      // caller's thread (Create)
+  uint32_t channel_count_ = 0;             // caller's thread (Create)
   BrisqFramework::BrisqMutex pipe_mutex_;  // caller's thread (Create, Destroy)
   BrisqFramework::BrisqLock channel_lock_;
   BrisqFramework::BrisqLock items_lock_;

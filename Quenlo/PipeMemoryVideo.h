@@ -40,9 +40,9 @@ class PipeMemoryVideo : public PipeMemory, public BrisqFramework::BrisqRefCount<
   // points data[0..3] at the planes of its format in the mapping (the other
   // pointers are null), then steps the index on. A reader at -1 starts at
   // the slot written last. The pointers lead into a read-only view and stay
-  // valid until Close; the writer may overwrite the slot meanwhile. False when nothing is mapped, and
-  // after an ERROR line when the slot or the header holds values that do
-  // not fit the mapping (the slot is skipped).
+  // valid until Close; the writer may overwrite the slot meanwhile. False when nothing is mapped,
+  // and after an ERROR line when the slot or the header holds values that do not fit the mapping
+  // (the slot is skipped).
   bool ReadPacket(MediaPacket* out);
 
  private:

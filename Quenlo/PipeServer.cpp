@@ -165,7 +165,8 @@ int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) {
   // The stopping flag is the tasks' own: cleared here, it could let a reader
   // that a running teardown is waiting for go back to sleep.
   const std::wstring task_name = name != nullptr ? name : L"";
-  const bool queued = runner_.Submit([this, task_name, channels] { OpenTask(task_name, channels); });
+  const bool queued =
+      runner_.Submit([this, task_name, channels] { OpenTask(task_name, channels); });
   BRISQ_LOG(INFO) << "[PipeServer] Open(end...) res = " << (queued ? 1 : 0);
   return 1;
 }

@@ -57,8 +57,8 @@ enum IPC_EVENT_TYPE : uint32_t {
 // Event callback. For events other than EVENT_MESSAGE and EVENT_PACKET the
 // type is 0, data null and length 0. `context` is the pointer given to
 // SetCallback. `data` is valid only during the call.
-typedef void (*PipeCallback)(IPC_EVENT_TYPE event, uint32_t type, const char* data,
-                             uint32_t length, void* context);
+typedef void (*PipeCallback)(IPC_EVENT_TYPE event, uint32_t type, const char* data, uint32_t length,
+                             void* context);
 
 // Log sink: (severity 0 INFO .. 3 FATAL, source file or null, source line or 0,
 // the finished line ending in "\n"). Returns non-zero when it handled the line;
@@ -79,22 +79,22 @@ enum MediaPacketKind : uint32_t {
 };
 
 struct MediaPacket {
-  uint32_t kind;          //   0: MEDIA_PACKET_AUDIO / MEDIA_PACKET_VIDEO; others are ignored
-  uint32_t channel;       //   4: channel index
-  uint32_t reserved8;     //   8: carried only
-  uint32_t flip;          //  12: video: non-zero stores rows bottom-up
-  uint32_t width;         //  16: video: pixels; audio: stored in the audio header
-  uint32_t height;        //  20: video: pixels; width * height <= 1920 * 1080
-  uint32_t reserved24;    //  24: carried only
-  uint32_t video_info0;   //  28: video: first header value of the video buffer
-  uint32_t video_info1;   //  32: video: second header value
-  uint32_t format;        //  36: video: pixel format code
-  uint8_t reserved40[16]; //  40: carried only
-  uint8_t* data[8];       //  56: plane pointers; audio uses data[0]
-  int32_t linesize[8];    // 120: plane strides in bytes
-  uint32_t audio_bytes;   // 152: audio: bytes at data[0]
-  uint32_t reserved156;   // 156: carried only
-  uint64_t timestamp;     // 160: nanoseconds of the GetTimeNS clock
+  uint32_t kind;           //   0: MEDIA_PACKET_AUDIO / MEDIA_PACKET_VIDEO; others are ignored
+  uint32_t channel;        //   4: channel index
+  uint32_t reserved8;      //   8: carried only
+  uint32_t flip;           //  12: video: non-zero stores rows bottom-up
+  uint32_t width;          //  16: video: pixels; audio: stored in the audio header
+  uint32_t height;         //  20: video: pixels; width * height <= 1920 * 1080
+  uint32_t reserved24;     //  24: carried only
+  uint32_t video_info0;    //  28: video: first header value of the video buffer
+  uint32_t video_info1;    //  32: video: second header value
+  uint32_t format;         //  36: video: pixel format code
+  uint8_t reserved40[16];  //  40: carried only
+  uint8_t* data[8];        //  56: plane pointers; audio uses data[0]
+  int32_t linesize[8];     // 120: plane strides in bytes
+  uint32_t audio_bytes;    // 152: audio: bytes at data[0]
+  uint32_t reserved156;    // 156: carried only
+  uint64_t timestamp;      // 160: nanoseconds of the GetTimeNS clock
 };
 
 static_assert(sizeof(void*) == 8, "MediaPacket's layout is defined for 64-bit programs");

@@ -38,24 +38,24 @@ constexpr std::size_t kDedupeCapacity = 20000;
 // `frame_mutex`; the two locks are never held together. `stopping` and
 // `connected` are atomics. Every other field belongs to the UI thread.
 struct AppContext {
-    PipeClientRef client;        // one reference, released at shutdown
-    HWND hwnd = nullptr;         // the control panel, set at WM_NCCREATE
-    UniqueFont ui_font;          // 18 px regular, child controls
-    UniqueFont title_font;       // 26 px bold, panel heading
-    InteractionEngine engine;    // UI thread only
-    MessageDeduper deduper{kDedupeCapacity};  // guarded by dedupe_mutex
-    std::mutex dedupe_mutex;
-    std::mutex frame_mutex;
-    std::vector<std::uint8_t> frame_pixels;  // guarded by frame_mutex; empty = no picture
-    std::thread frame_thread;    // runs frame_loop
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> connected{false};
-    bool closing = false;        // WM_CLOSE destroys the window instead of hiding it
-    bool results_dirty = false;
-    bool candidates_dirty = false;
-    bool overlay_dirty = false;
-    std::int32_t overlay_mode = static_cast<std::int32_t>(OverlayMode::Idle);
-    std::wstring confirmed_text;  // the comment shown in Comment mode
+  PipeClientRef client;                     // one reference, released at shutdown
+  HWND hwnd = nullptr;                      // the control panel, set at WM_NCCREATE
+  UniqueFont ui_font;                       // 18 px regular, child controls
+  UniqueFont title_font;                    // 26 px bold, panel heading
+  InteractionEngine engine;                 // UI thread only
+  MessageDeduper deduper{kDedupeCapacity};  // guarded by dedupe_mutex
+  std::mutex dedupe_mutex;
+  std::mutex frame_mutex;
+  std::vector<std::uint8_t> frame_pixels;  // guarded by frame_mutex; empty = no picture
+  std::thread frame_thread;                // runs frame_loop
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> connected{false};
+  bool closing = false;  // WM_CLOSE destroys the window instead of hiding it
+  bool results_dirty = false;
+  bool candidates_dirty = false;
+  bool overlay_dirty = false;
+  std::int32_t overlay_mode = static_cast<std::int32_t>(OverlayMode::Idle);
+  std::wstring confirmed_text;  // the comment shown in Comment mode
 };
 
 // The running program's AppContext: set before the window class is

@@ -22,45 +22,45 @@ void put_u32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, si
 
 MediaPacket make_overlay_packet(std::uint8_t* pixels, std::uint32_t size,
                                 std::uint64_t timestamp_ns) {
-    MediaPacket packet;
-    std::memset(&packet, 0, sizeof packet);
-    packet.kind = MEDIA_PACKET_VIDEO;
-    packet.channel = 0;
-    packet.flip = 0;
-    packet.width = kOverlayWidth;
-    packet.height = kOverlayHeight;
-    packet.video_info0 = 10;  // the video descriptor the host expects
-    packet.video_info1 = 1;
-    packet.format = 12;       // packed, 4 bytes per pixel
-    put_u32(packet.reserved40 + 0, 2);
-    put_u32(packet.reserved40 + 4, 7);
-    put_u32(packet.reserved40 + 8, 2);
-    packet.data[0] = pixels;
-    packet.linesize[0] = static_cast<std::int32_t>(kOverlayStride);
-    packet.audio_bytes = size;  // the byte count field, here of picture data
-    packet.timestamp = timestamp_ns;
-    return packet;
+  MediaPacket packet;
+  std::memset(&packet, 0, sizeof packet);
+  packet.kind = MEDIA_PACKET_VIDEO;
+  packet.channel = 0;
+  packet.flip = 0;
+  packet.width = kOverlayWidth;
+  packet.height = kOverlayHeight;
+  packet.video_info0 = 10;  // the video descriptor the host expects
+  packet.video_info1 = 1;
+  packet.format = 12;  // packed, 4 bytes per pixel
+  put_u32(packet.reserved40 + 0, 2);
+  put_u32(packet.reserved40 + 4, 7);
+  put_u32(packet.reserved40 + 8, 2);
+  packet.data[0] = pixels;
+  packet.linesize[0] = static_cast<std::int32_t>(kOverlayStride);
+  packet.audio_bytes = size;  // the byte count field, here of picture data
+  packet.timestamp = timestamp_ns;
+  return packet;
 }
 
 void frame_loop(AppContext& app, PFN_GetTimeNS now_ns) {
-    // The buffer belongs to this thread; the library copies the pixels during
-    // WritePacket, so it is reused on the next pass.
-    std::vector<std::uint8_t> buffer;
-    while (!app.stopping.load()) {
-        if (app.connected.load() && app.client) {
-            {
-                std::lock_guard<std::mutex> lock(app.frame_mutex);
-                buffer = app.frame_pixels;
-            }
-            if (!buffer.empty()) {
-                const MediaPacket packet =
-                    make_overlay_packet(buffer.data(), static_cast<std::uint32_t>(buffer.size()),
-                                        now_ns != nullptr ? now_ns() : 0);
-                app.client->WritePacket(&packet, kWriteTimeoutMs);
-            }
-        }
-        std::this_thread::sleep_for(kPassPeriod);
+  // The buffer belongs to this thread; the library copies the pixels during
+  // WritePacket, so it is reused on the next pass.
+  std::vector<std::uint8_t> buffer;
+  while (!app.stopping.load()) {
+    if (app.connected.load() && app.client) {
+      {
+        std::lock_guard<std::mutex> lock(app.frame_mutex);
+        buffer = app.frame_pixels;
+      }
+      if (!buffer.empty()) {
+        const MediaPacket packet =
+            make_overlay_packet(buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                                now_ns != nullptr ? now_ns() : 0);
+        app.client->WritePacket(&packet, kWriteTimeoutMs);
+      }
     }
+    std::this_thread::sleep_for(kPassPeriod);
+  }
 }
 
 }  // namespace tessaly

@@ -8,10 +8,10 @@ namespace tessaly {
 // The launch options, as the host passes them. Lives on the entry function's
 // stack for the whole run.
 struct Options {
-    std::wstring pipeName;        // "--pipeName=", taken unchanged
-    std::uint32_t maxChannels = 0;  // "--maxChannels=", 0 = missing
-    std::wstring halvoryVersion;  // "--halvoryVersion=", kept but unused
-    std::int32_t layoutMode = 0;  // "--layoutMode=", kept but unused
+  std::wstring pipeName;          // "--pipeName=", taken unchanged
+  std::uint32_t maxChannels = 0;  // "--maxChannels=", 0 = missing
+  std::wstring halvoryVersion;    // "--halvoryVersion=", kept but unused
+  std::int32_t layoutMode = 0;    // "--layoutMode=", kept but unused
 };
 
 // Box texts of rejected launch options.

@@ -12,7 +12,7 @@ namespace tessaly {
 // reads EVENT_MESSAGE payloads as live-event texts, drops comments already
 // seen (under dedupe_mutex) and posts everything else to the window as
 // kMsg* messages. It touches no UI-thread state.
-void pipe_callback(IPC_EVENT_TYPE event, std::uint32_t type, const char* data,
-                   std::uint32_t length, void* context);
+void pipe_callback(IPC_EVENT_TYPE event, std::uint32_t type, const char* data, std::uint32_t length,
+                   void* context);
 
 }  // namespace tessaly

@@ -15,24 +15,24 @@ namespace tessaly {
 // Owned by the entry function and declared before the AppContext, so the
 // module stays loaded until the client has been destroyed and released.
 class QuenloLibrary {
-public:
-    QuenloLibrary() = default;
-    QuenloLibrary(QuenloLibrary&&) noexcept = default;
-    QuenloLibrary& operator=(QuenloLibrary&&) noexcept = default;
+ public:
+  QuenloLibrary() = default;
+  QuenloLibrary(QuenloLibrary&&) noexcept = default;
+  QuenloLibrary& operator=(QuenloLibrary&&) noexcept = default;
 
-    // Loads the library from `path` (a full path) and resolves the three
-    // exports. True only when all of that succeeded; otherwise nothing stays
-    // loaded and every function pointer is null.
-    bool load(const std::wstring& path);
+  // Loads the library from `path` (a full path) and resolves the three
+  // exports. True only when all of that succeeded; otherwise nothing stays
+  // loaded and every function pointer is null.
+  bool load(const std::wstring& path);
 
-    bool loaded() const noexcept { return static_cast<bool>(module_); }
+  bool loaded() const noexcept { return static_cast<bool>(module_); }
 
-    PFN_CreatePipeClient create_pipe_client = nullptr;              // ordinal 1
-    PFN_GetTimeNS get_time_ns = nullptr;                            // ordinal 5
-    PFN_SetLogMessageCallback set_log_message_callback = nullptr;  // ordinal 7
+  PFN_CreatePipeClient create_pipe_client = nullptr;             // ordinal 1
+  PFN_GetTimeNS get_time_ns = nullptr;                           // ordinal 5
+  PFN_SetLogMessageCallback set_log_message_callback = nullptr;  // ordinal 7
 
-private:
-    UniqueModule module_;
+ private:
+  UniqueModule module_;
 };
 
 // The folder of the running program, ending in a backslash (everything up to

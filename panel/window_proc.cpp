@@ -13,11 +13,11 @@ namespace tessaly {
 namespace {
 
 struct ControlLayout {
-    int id;  // 0: a label nobody addresses
-    const wchar_t* window_class;
-    const wchar_t* text;
-    DWORD style;  // added to WS_CHILD | WS_VISIBLE
-    int x, y, width, height;
+  int id;  // 0: a label nobody addresses
+  const wchar_t* window_class;
+  const wchar_t* text;
+  DWORD style;  // added to WS_CHILD | WS_VISIBLE
+  int x, y, width, height;
 };
 
 const DWORD kEditStyle = WS_BORDER | ES_AUTOHSCROLL;
@@ -49,154 +49,160 @@ const ControlLayout kControls[] = {
 };
 
 UniqueFont make_panel_font(int height, int weight) {
-    return UniqueFont(::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                    DEFAULT_PITCH | FF_DONTCARE, L"Microsoft YaHei UI"));
+  return UniqueFont(::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                  DEFAULT_PITCH | FF_DONTCARE, L"Microsoft YaHei UI"));
 }
 
 void create_controls(HWND hwnd) {
-    const HINSTANCE instance =
-        reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(hwnd, GWLP_HINSTANCE));
-    bool heading = true;
-    for (const ControlLayout& c : kControls) {
-        const HWND control = ::CreateWindowExW(
-            0, c.window_class, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y,
-            c.width, c.height, hwnd,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
-        if (control != nullptr && g_app != nullptr) {
-            if (g_app->ui_font) {
-                ::SendMessageW(control, WM_SETFONT,
-                               reinterpret_cast<WPARAM>(g_app->ui_font.get()), TRUE);
-            }
-            if (heading && g_app->title_font) {
-                ::SendMessageW(control, WM_SETFONT,
-                               reinterpret_cast<WPARAM>(g_app->title_font.get()), TRUE);
-            }
-        }
-        heading = false;
+  const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(hwnd, GWLP_HINSTANCE));
+  bool heading = true;
+  for (const ControlLayout& c : kControls) {
+    const HWND control = ::CreateWindowExW(
+        0, c.window_class, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y, c.width, c.height,
+        hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+    if (control != nullptr && g_app != nullptr) {
+      if (g_app->ui_font) {
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_app->ui_font.get()), TRUE);
+      }
+      if (heading && g_app->title_font) {
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_app->title_font.get()),
+                       TRUE);
+      }
     }
+    heading = false;
+  }
 }
 
 LRESULT on_create(AppContext& app, HWND hwnd) {
-    app.ui_font = make_panel_font(18, FW_NORMAL);
-    app.title_font = make_panel_font(26, FW_BOLD);
-    create_controls(hwnd);
-    ::EnableWindow(::GetDlgItem(hwnd, kIdEnd), FALSE);
-    rebuild_overlay(app);
-    ::SetTimer(hwnd, kRefreshTimer, kRefreshPeriodMs, nullptr);
-    return 0;
+  app.ui_font = make_panel_font(18, FW_NORMAL);
+  app.title_font = make_panel_font(26, FW_BOLD);
+  create_controls(hwnd);
+  ::EnableWindow(::GetDlgItem(hwnd, kIdEnd), FALSE);
+  rebuild_overlay(app);
+  ::SetTimer(hwnd, kRefreshTimer, kRefreshPeriodMs, nullptr);
+  return 0;
 }
 
 // Dirty flags set by comments since the last tick, applied in a fixed order:
 // result lines, candidate list, overlay.
 void on_refresh_timer(AppContext& app) {
-    if (app.results_dirty) {
-        refresh_results(app);
-        app.results_dirty = false;
-    }
-    if (app.candidates_dirty) {
-        refresh_candidates(app);
-        app.candidates_dirty = false;
-    }
-    if (app.overlay_dirty) {
-        rebuild_overlay(app);
-        app.overlay_dirty = false;
-    }
+  if (app.results_dirty) {
+    refresh_results(app);
+    app.results_dirty = false;
+  }
+  if (app.candidates_dirty) {
+    refresh_candidates(app);
+    app.candidates_dirty = false;
+  }
+  if (app.overlay_dirty) {
+    rebuild_overlay(app);
+    app.overlay_dirty = false;
+  }
 }
 
 void on_comment(AppContext& app, LPARAM lparam) {
-    // The posted copy belongs to this thread from here on.
-    std::unique_ptr<LiveComment> comment(reinterpret_cast<LiveComment*>(lparam));
-    if (!comment) return;
-    switch (app.engine.ingest(*comment)) {
+  // The posted copy belongs to this thread from here on.
+  std::unique_ptr<LiveComment> comment(reinterpret_cast<LiveComment*>(lparam));
+  if (!comment) return;
+  switch (app.engine.ingest(*comment)) {
     case IngestResult::Vote:
-        app.results_dirty = true;
-        if (app.overlay_mode == static_cast<std::int32_t>(OverlayMode::Results)) {
-            app.overlay_dirty = true;
-        }
-        break;
+      app.results_dirty = true;
+      if (app.overlay_mode == static_cast<std::int32_t>(OverlayMode::Results)) {
+        app.overlay_dirty = true;
+      }
+      break;
     case IngestResult::Candidate:
-        app.candidates_dirty = true;
-        break;
+      app.candidates_dirty = true;
+      break;
     case IngestResult::Ignored:
-        break;
-    }
+      break;
+  }
 }
 
 void set_status(HWND hwnd, const wchar_t* text) { ::SetDlgItemTextW(hwnd, kIdStatus, text); }
 
 void request_close(AppContext& app, HWND hwnd) {
-    app.closing = true;
-    ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  app.closing = true;
+  ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
 }
 
 }  // namespace
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-        auto* app = static_cast<AppContext*>(create->lpCreateParams);
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
-        if (app != nullptr) app->hwnd = hwnd;
-        return ::DefWindowProcW(hwnd, message, wparam, lparam);
-    }
-    auto* app = reinterpret_cast<AppContext*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (app == nullptr) return ::DefWindowProcW(hwnd, message, wparam, lparam);
-
-    switch (message) {
-    case WM_CREATE:
-        return on_create(*app, hwnd);
-    case WM_COMMAND:
-        switch (LOWORD(wparam)) {
-        case kIdStart: start_interaction(*app); return 0;
-        case kIdEnd: end_interaction(*app); return 0;
-        case kIdShowResults: show_results(*app); return 0;
-        case kIdConfirm: confirm_candidate(*app); return 0;
-        default: break;
-        }
-        break;
-    case WM_TIMER:
-        if (wparam == kRefreshTimer) {
-            on_refresh_timer(*app);
-            return 0;
-        }
-        break;
-    case WM_CLOSE:
-        if (app->closing) {
-            ::DestroyWindow(hwnd);
-        } else {
-            ::ShowWindow(hwnd, SW_HIDE);
-        }
-        return 0;
-    case WM_DESTROY:
-        ::KillTimer(hwnd, kRefreshTimer);
-        app->stopping.exchange(true);
-        ::PostQuitMessage(0);
-        return 0;
-    case kMsgComment:
-        on_comment(*app, lparam);
-        return 0;
-    case kMsgConnected:
-        set_status(hwnd, L"已连接Halvory，正在接收互动评论。");
-        return 0;
-    case kMsgLinkBroken:
-        set_status(hwnd, L"连接暂时中断，等待Halvory恢复连接…");
-        return 0;
-    case kMsgHostDisconnected:
-        set_status(hwnd, L"Halvory已断开，插件将安全退出。");
-        request_close(*app, hwnd);
-        return 0;
-    case kMsgCloseRequest:
-        request_close(*app, hwnd);
-        return 0;
-    case kMsgFocus:
-        ::ShowWindow(hwnd, SW_RESTORE);
-        ::SetForegroundWindow(hwnd);
-        return 0;
-    default:
-        break;
-    }
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    auto* app = static_cast<AppContext*>(create->lpCreateParams);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+    if (app != nullptr) app->hwnd = hwnd;
     return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+  auto* app = reinterpret_cast<AppContext*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (app == nullptr) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+
+  switch (message) {
+    case WM_CREATE:
+      return on_create(*app, hwnd);
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case kIdStart:
+          start_interaction(*app);
+          return 0;
+        case kIdEnd:
+          end_interaction(*app);
+          return 0;
+        case kIdShowResults:
+          show_results(*app);
+          return 0;
+        case kIdConfirm:
+          confirm_candidate(*app);
+          return 0;
+        default:
+          break;
+      }
+      break;
+    case WM_TIMER:
+      if (wparam == kRefreshTimer) {
+        on_refresh_timer(*app);
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      if (app->closing) {
+        ::DestroyWindow(hwnd);
+      } else {
+        ::ShowWindow(hwnd, SW_HIDE);
+      }
+      return 0;
+    case WM_DESTROY:
+      ::KillTimer(hwnd, kRefreshTimer);
+      app->stopping.exchange(true);
+      ::PostQuitMessage(0);
+      return 0;
+    case kMsgComment:
+      on_comment(*app, lparam);
+      return 0;
+    case kMsgConnected:
+      set_status(hwnd, L"已连接Halvory，正在接收互动评论。");
+      return 0;
+    case kMsgLinkBroken:
+      set_status(hwnd, L"连接暂时中断，等待Halvory恢复连接…");
+      return 0;
+    case kMsgHostDisconnected:
+      set_status(hwnd, L"Halvory已断开，插件将安全退出。");
+      request_close(*app, hwnd);
+      return 0;
+    case kMsgCloseRequest:
+      request_close(*app, hwnd);
+      return 0;
+    case kMsgFocus:
+      ::ShowWindow(hwnd, SW_RESTORE);
+      ::SetForegroundWindow(hwnd);
+      return 0;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 }  // namespace tessaly

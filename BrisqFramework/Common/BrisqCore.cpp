@@ -11,8 +11,8 @@ constexpr DWORD kErrorTextSize = 1024;  // at most 1023 characters and the null
 
 // Formats into `buffer`, which holds kErrorTextSize characters.
 const char* FormatErrorText(DWORD code, char* buffer) {
-  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                      FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  const DWORD flags =
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
   DWORD n = ::FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                              buffer, kErrorTextSize, nullptr);
   buffer[n < kErrorTextSize ? n : kErrorTextSize - 1] = '\0';

@@ -28,8 +28,7 @@ bool BrisqFile::OpenForAppend(const std::wstring& path) {
 bool BrisqFile::Write(const void* data, size_t size) {
   if (!IsOpen() || size > MAXDWORD) return false;
   DWORD written = 0;
-  return ::WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr) &&
-         written == size;
+  return ::WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }
 
 void BrisqFile::Close() noexcept {

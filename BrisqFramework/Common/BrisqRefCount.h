@@ -25,9 +25,7 @@ class BrisqRefCount {
   BrisqRefCount& operator=(const BrisqRefCount&) = delete;
 
   // Adds one reference; returns the new count.
-  uint32_t AddRef() const noexcept {
-    return count_.fetch_add(1, std::memory_order_relaxed) + 1;
-  }
+  uint32_t AddRef() const noexcept { return count_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
   // Drops one reference; returns the remaining count. At 0 the object has
   // been deleted and must not be touched again.
@@ -40,9 +38,7 @@ class BrisqRefCount {
   }
 
   // The current count; only a hint while other threads hold references.
-  uint32_t RefCount() const noexcept {
-    return count_.load(std::memory_order_acquire);
-  }
+  uint32_t RefCount() const noexcept { return count_.load(std::memory_order_acquire); }
 
  protected:
   BrisqRefCount() noexcept = default;
@@ -64,9 +60,7 @@ class BrisqRef {
     if (object_ != nullptr) object_->AddRef();
   }
   BrisqRef(const BrisqRef& other) noexcept : BrisqRef(other.object_) {}
-  BrisqRef(BrisqRef&& other) noexcept : object_(other.object_) {
-    other.object_ = nullptr;
-  }
+  BrisqRef(BrisqRef&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
   ~BrisqRef() { Reset(); }
 
   BrisqRef& operator=(const BrisqRef& other) noexcept {

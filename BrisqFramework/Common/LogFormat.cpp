@@ -42,16 +42,21 @@ void AppendPadded(std::string& out, int value, int width) {
 
 const char* LogSeverityName(int32_t severity) {
   switch (severity) {
-    case kLogInfo: return "INFO";
-    case kLogWarning: return "WARNING";
-    case kLogError: return "ERROR";
-    case kLogFatal: return "FATAL";
-    default: return "UNKNOWN";
+    case kLogInfo:
+      return "INFO";
+    case kLogWarning:
+      return "WARNING";
+    case kLogError:
+      return "ERROR";
+    case kLogFatal:
+      return "FATAL";
+    default:
+      return "UNKNOWN";
   }
 }
 
-void AppendLogHeader(std::string& out, uint32_t process_id, uint32_t thread_id,
-                     const LogTime& time, int32_t severity, const char* file, int32_t line) {
+void AppendLogHeader(std::string& out, uint32_t process_id, uint32_t thread_id, const LogTime& time,
+                     int32_t severity, const char* file, int32_t line) {
   out.push_back('[');
   AppendUnsigned(out, process_id);
   out.push_back(':');

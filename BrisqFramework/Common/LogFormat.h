@@ -20,8 +20,8 @@ constexpr int32_t kLogFatal = 3;
 // Local wall-clock time of a record, to the millisecond.
 struct LogTime {
   int year = 0;
-  int month = 0;   // 1-12
-  int day = 0;     // 1-31
+  int month = 0;  // 1-12
+  int day = 0;    // 1-31
   int hour = 0;
   int minute = 0;
   int second = 0;
@@ -37,8 +37,8 @@ const char* LogSeverityName(int32_t severity);
 //   "[pid:tid:YYYY-MM-DD/hh:mm:ss.mmm:SEVERITY] "
 // and, when `file` is non-null, "file(line)] ". The year is not padded;
 // month, day and time fields are zero-padded to 2 digits, milliseconds to 3.
-void AppendLogHeader(std::string& out, uint32_t process_id, uint32_t thread_id,
-                     const LogTime& time, int32_t severity, const char* file, int32_t line);
+void AppendLogHeader(std::string& out, uint32_t process_id, uint32_t thread_id, const LogTime& time,
+                     int32_t severity, const char* file, int32_t line);
 
 }  // namespace BrisqFramework
 

@@ -28,7 +28,9 @@ LogFloodFilter& ProcessLogFloodFilter() {
 }
 
 LogMessage::LogMessage(const char* file, int32_t line, int32_t severity)
-    : severity_(severity), file_(file), line_(file != nullptr ? line : 0),
+    : severity_(severity),
+      file_(file),
+      line_(file != nullptr ? line : 0),
       disabled_(!LogIsOn(severity)) {
   if (disabled_) return;
   message_.emplace();

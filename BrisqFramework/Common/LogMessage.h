@@ -106,17 +106,17 @@ struct LogVoidify {
 #define BRISQ_LOG_SEVERITY_FATAL ::BrisqFramework::kLogFatal
 
 // One record without source position; stream the message into it.
-#define BRISQ_LOG(severity)                                               \
-  !::BrisqFramework::LogIsOn(BRISQ_LOG_SEVERITY_##severity)               \
-      ? (void)0                                                           \
-      : ::BrisqFramework::LogVoidify() &                                  \
+#define BRISQ_LOG(severity)                                 \
+  !::BrisqFramework::LogIsOn(BRISQ_LOG_SEVERITY_##severity) \
+      ? (void)0                                             \
+      : ::BrisqFramework::LogVoidify() &                    \
             ::BrisqFramework::LogMessage(BRISQ_LOG_SEVERITY_##severity).stream()
 
 // One record naming this source file and line; stream the message into it.
-#define BRISQ_LOG_AT(severity)                                                     \
-  !::BrisqFramework::LogIsOn(BRISQ_LOG_SEVERITY_##severity)                        \
-      ? (void)0                                                                    \
-      : ::BrisqFramework::LogVoidify() &                                           \
+#define BRISQ_LOG_AT(severity)                                                              \
+  !::BrisqFramework::LogIsOn(BRISQ_LOG_SEVERITY_##severity)                                 \
+      ? (void)0                                                                             \
+      : ::BrisqFramework::LogVoidify() &                                                    \
             ::BrisqFramework::LogMessage(__FILE__, __LINE__, BRISQ_LOG_SEVERITY_##severity) \
                 .stream()
 

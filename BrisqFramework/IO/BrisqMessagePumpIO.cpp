@@ -18,9 +18,7 @@ constexpr const char* kThreadName = "IPC Reader";
 
 // The overlapped pointer of the shutdown packet: all bits set, never a real
 // record.
-OVERLAPPED* ShutdownPacket() {
-  return reinterpret_cast<OVERLAPPED*>(~static_cast<uintptr_t>(0));
-}
+OVERLAPPED* ShutdownPacket() { return reinterpret_cast<OVERLAPPED*>(~static_cast<uintptr_t>(0)); }
 
 // The low 32 bits of a pointer, for the "%x" fields of the log texts.
 unsigned Low32(const void* pointer) {
@@ -138,7 +136,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
       }
       if (resultBytes != bytes) {
         BRISQ_LOG_AT(ERROR) << "GetQueuedCompletionStatus[" << bytes << "] fileOverLappedResult ["
-                         << resultBytes << "]";
+                            << resultBytes << "]";
       }
       observer->OnCompletion(overlapped, bytes, resultError);
       continue;
@@ -153,7 +151,8 @@ void BrisqMessagePumpIO::DispatchLoop() {
       // The pump ends after a broken pipe; its owner opens it again to go on.
       BRISQ_LOG(WARNING) << "The pipe has been ended.";
       if (observer == nullptr || overlapped == nullptr) {
-        BRISQ_LOG_AT(ERROR) << "Error observer[" << key << "]" << " context [" << overlapped << "]";
+        BRISQ_LOG_AT(ERROR) << "Error observer[" << key << "]"
+                            << " context [" << overlapped << "]";
       } else {
         observer->OnCompletion(overlapped, bytes, kErrorBrokenPipe);
       }
@@ -164,11 +163,12 @@ void BrisqMessagePumpIO::DispatchLoop() {
     BRISQ_LOG_AT(ERROR) << "GetQueuedCompletionStatus unknown error [" << error << "]";
     if (overlapped != nullptr && observer != nullptr) {
       BRISQ_LOG_AT(ERROR) << "GetQueuedCompletionStatus Failed with [" << overlapped << "] key["
-                       << key << "] trans [" << bytes << "] gle [" << error << "]";
+                          << key << "] trans [" << bytes << "] gle [" << error << "]";
     }
     // Without a packet these errors mean the port itself is gone: waiting
     // again would fail at once, forever.
-    if (overlapped == nullptr && (error == ERROR_INVALID_HANDLE || error == ERROR_ABANDONED_WAIT_0)) {
+    if (overlapped == nullptr &&
+        (error == ERROR_INVALID_HANDLE || error == ERROR_ABANDONED_WAIT_0)) {
       break;
     }
   }

@@ -79,8 +79,8 @@ class BrisqMessagePumpIO {
   void DispatchLoop();  // the pump thread
   void StopThreadAndClosePort();
 
-  BrisqHandle port_;         // written by Open/Close only, while no pump thread runs
-  DWORD concurrency_ = 0;    // 0: as many threads as processors
+  BrisqHandle port_;       // written by Open/Close only, while no pump thread runs
+  DWORD concurrency_ = 0;  // 0: as many threads as processors
   BrisqThread thread_;
 };
 

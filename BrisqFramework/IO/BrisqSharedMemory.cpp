@@ -21,7 +21,8 @@ bool BrisqSharedMemory::Create(const wchar_t* name, uint32_t size) {
   Close();
   read_only_ = 0;
   requested_size_ = size;
-  HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+  HANDLE mapping =
+      ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
   if (mapping == nullptr) {
     const DWORD error = ::GetLastError();
     BRISQ_LOG_AT(ERROR) << "Failed to CreateFileMapping(" << static_cast<int>(error) << ","
@@ -50,7 +51,8 @@ bool BrisqSharedMemory::Map(uint32_t size) {
   if (!mapping_.IsValid()) return false;
   view_.Reset();
   mapped_size_ = 0;
-  void* view = ::MapViewOfFile(mapping_.Get(), read_only_ ? FILE_MAP_READ : kWriteAccess, 0, 0, size);
+  void* view =
+      ::MapViewOfFile(mapping_.Get(), read_only_ ? FILE_MAP_READ : kWriteAccess, 0, 0, size);
   if (view == nullptr) {
     const DWORD error = ::GetLastError();
     BRISQ_LOG_AT(ERROR) << "Failed to MapViewOfFile(" << static_cast<int>(error) << ","

@@ -67,11 +67,11 @@ class BrisqSingleRunner {
   static constexpr int32_t kTaskKindQuit = 18;
 
   struct _Task {
-    int32_t kind = 0;                // 0, or kTaskKindQuit
-    std::function<void()> closure;   // empty for the quit task
-    uint64_t queued_ns = 0;          // GetTimeNS() when queued
-    BrisqLock done_lock;             // guards done
-    bool done = false;               // set after the closure ran
+    int32_t kind = 0;               // 0, or kTaskKindQuit
+    std::function<void()> closure;  // empty for the quit task
+    uint64_t queued_ns = 0;         // GetTimeNS() when queued
+    BrisqLock done_lock;            // guards done
+    bool done = false;              // set after the closure ran
   };
   using TaskQueue = std::deque<std::shared_ptr<_Task>>;
 
@@ -84,8 +84,8 @@ class BrisqSingleRunner {
   BrisqLock lock_;
   BrisqConditionVariable wake_up_;  // signalled on every enqueue, with lock_
   BrisqThread worker_;
-  TaskQueue queue_;                 // guarded by lock_
-  BrisqEvent start_event_;          // set by the worker once running; owner's thread otherwise
+  TaskQueue queue_;         // guarded by lock_
+  BrisqEvent start_event_;  // set by the worker once running; owner's thread otherwise
 };
 
 }  // namespace IO

@@ -64,9 +64,7 @@ class FunctionInvokerStorage final : public InvokerStorageBase {
   void Run() const override {
     if (function_) function_();
   }
-  bool Equals(const InvokerStorageBase& other) const noexcept override {
-    return &other == this;
-  }
+  bool Equals(const InvokerStorageBase& other) const noexcept override { return &other == this; }
 
  private:
   std::function<void()> function_;

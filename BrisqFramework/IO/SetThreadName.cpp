@@ -29,10 +29,10 @@ constexpr DWORD kThreadNameException = 0x406D1388;
 // The record a debugger reads from the naming exception (8-byte packing, so
 // three pointer-sized arguments on x64).
 struct ThreadNameInfo {
-  DWORD type;         // 0x1000
+  DWORD type;  // 0x1000
   LPCSTR name;
   DWORD thread_id;
-  DWORD flags;        // 0
+  DWORD flags;  // 0
 };
 
 LONG CALLBACK SwallowThreadNameException(EXCEPTION_POINTERS* pointers) {
@@ -65,8 +65,7 @@ void SetThreadName(const char* name) {
     }
   }
   if (::IsDebuggerPresent()) AnnounceToDebugger(name);
-  BRISQ_LOG(INFO) << "SetThreadName: " << static_cast<int>(::GetCurrentThreadId()) << ", "
-                  << name;
+  BRISQ_LOG(INFO) << "SetThreadName: " << static_cast<int>(::GetCurrentThreadId()) << ", " << name;
 }
 
 }  // namespace IO

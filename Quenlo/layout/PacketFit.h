@@ -29,9 +29,9 @@ enum class PacketFitStatus {
 
 struct PacketFit {
   PacketFitStatus status = PacketFitStatus::kFits;
-  VideoPlanes planes;       // video: the plane table (empty when refused for size)
-  uint64_t payload_end = 0; // bytes of payload area the packet reaches
-  uint32_t bad_plane = 0;   // kNegativeStride: the plane
+  VideoPlanes planes;        // video: the plane table (empty when refused for size)
+  uint64_t payload_end = 0;  // bytes of payload area the packet reaches
+  uint32_t bad_plane = 0;    // kNegativeStride: the plane
 };
 
 // Judges `packet` as audio (`audio` true: its data size) or video (its

@@ -26,8 +26,8 @@ constexpr uint32_t kPacketRecordSize = 168;  // sizeof(MediaPacket)
 constexpr uint32_t kRingSlotCount = 3;       // slots the writer uses
 constexpr uint32_t kRingSlotRoom = 4;        // slots the mapping has room for
 
-constexpr uint32_t kMaxVideoPixels = 1920u * 1080u;  // 2073600
-constexpr uint32_t kVideoPayloadSize = kMaxVideoPixels * 4u;  // 8294400
+constexpr uint32_t kMaxVideoPixels = 1920u * 1080u;                         // 2073600
+constexpr uint32_t kVideoPayloadSize = kMaxVideoPixels * 4u;                // 8294400
 constexpr uint32_t kVideoSlotSize = kPacketRecordSize + kVideoPayloadSize;  // 8294568
 constexpr uint32_t kVideoMappingSize = kRingHeaderSize + kRingSlotRoom * kVideoSlotSize;
 

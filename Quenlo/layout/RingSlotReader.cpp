@@ -37,8 +37,8 @@ RingRead ReadRingSlot(const uint8_t* base, size_t size, RingKind kind, int32_t* 
                       MediaPacket* out) {
   RingHeader header;
   if (size >= kRingHeaderSize) header = LoadRingHeader(base);
-  const uint64_t slots_end = SaturatingAdd(
-      kRingHeaderSize, SaturatingMul(header.slot_count, header.slot_size));
+  const uint64_t slots_end =
+      SaturatingAdd(kRingHeaderSize, SaturatingMul(header.slot_count, header.slot_size));
   if (size < kRingHeaderSize || header.slot_count == 0 || header.slot_size < kPacketRecordSize ||
       slots_end > size) {
     if (*index >= 0) *index = -1;
@@ -74,7 +74,8 @@ RingRead ReadRingSlot(const uint8_t* base, size_t size, RingKind kind, int32_t* 
   const int32_t slot_number = *index;
   *index = static_cast<int32_t>((static_cast<uint64_t>(slot_number) + 1) % header.slot_count);
 
-  const uint8_t* slot = base + kRingHeaderSize + static_cast<uint64_t>(slot_number) * header.slot_size;
+  const uint8_t* slot =
+      base + kRingHeaderSize + static_cast<uint64_t>(slot_number) * header.slot_size;
   const uint8_t* payload = slot + kPacketRecordSize;
   const uint64_t capacity = header.slot_size - kPacketRecordSize;
 

@@ -49,8 +49,8 @@ void WriteRingHeader(uint8_t* base, RingKind kind, const MediaPacket& first) {
 
 std::string StorePacket(uint8_t* slot, uint64_t capacity, const MediaPacket& packet) {
   if (packet.kind != MEDIA_PACKET_AUDIO && packet.kind != MEDIA_PACKET_VIDEO) {
-    return "Failed to SendPacket(invalid kind(" + std::to_string(static_cast<int32_t>(packet.kind)) +
-           "))";
+    return "Failed to SendPacket(invalid kind(" +
+           std::to_string(static_cast<int32_t>(packet.kind)) + "))";
   }
   const bool audio = packet.kind == MEDIA_PACKET_AUDIO;
   const PacketFit fit = CheckPacketFit(packet, audio, capacity);

@@ -51,20 +51,28 @@ bool ComputeVideoPlanes(uint32_t format, uint32_t width, uint32_t height, uint32
   const uint64_t hh = RoundUp32(w2 * h);
 
   switch (format) {
-    case 1: case 2:
+    case 1:
+    case 2:
       SetPlanes(out, {{0, w, h}, {a, w2, h2}, {a + q, w2, h2}});
       break;
-    case 3: case 4: case 22:
+    case 3:
+    case 4:
+    case 22:
       SetPlanes(out, {{0, w, h}, {a, w, h2}});
       break;
-    case 5: case 6: case 19:
+    case 5:
+    case 6:
+    case 19:
       SetPlanes(out, {{0, 2 * w, h}});
       break;
-    case 7: case 10: case 12:
+    case 7:
+    case 10:
+    case 12:
       SetPlanes(out, {{0, stride0, h}});
       out->flip = flip;
       break;
-    case 9: case 11:
+    case 9:
+    case 11:
       SetPlanes(out, {{0, 3 * w, h}});
       out->flip = flip;
       break;
@@ -83,7 +91,10 @@ bool ComputeVideoPlanes(uint32_t format, uint32_t width, uint32_t height, uint32
     case 18:
       SetPlanes(out, {{0, w, h}, {a, w2, h}, {a + hh, w2, h}, {a + 2 * hh, w, h}});
       break;
-    case 20: case 21: case 23: case 24:
+    case 20:
+    case 21:
+    case 23:
+    case 24:
       SetPlanes(out, {{0, 2 * w, h}, {RoundUp32(2 * w * h), 2 * w, h2}});
       break;
     default:  // 8, 13 and codes outside 1-24 carry no payload

@@ -10,18 +10,18 @@ namespace tessaly {
 // UTF-8 exactly as sent (nothing trimmed). A comment that parse_live_event
 // produces always has a non-empty msg_id and a non-empty content.
 struct LiveComment {
-    std::string msg_id;       // the message's id, the de-duplication key
-    std::string sec_open_id;  // the viewer's id
-    std::string nickname;     // the viewer's display name
-    std::string content;      // the comment text
-    std::int64_t timestamp = 0;  // as the host gives it; 0 if absent or not an integer
+  std::string msg_id;          // the message's id, the de-duplication key
+  std::string sec_open_id;     // the viewer's id
+  std::string nickname;        // the viewer's display name
+  std::string content;         // the comment text
+  std::int64_t timestamp = 0;  // as the host gives it; 0 if absent or not an integer
 };
 
 // What one host text carried.
 struct ParsedLiveEvent {
-    std::vector<LiveComment> comments;  // in walk order (see parse_live_event)
-    bool window_closed = false;   // some object had eventName "OPEN_WIN_CLOSE"
-    bool window_focused = false;  // some object had eventName "OPEN_WIN_FOCUS"
+  std::vector<LiveComment> comments;  // in walk order (see parse_live_event)
+  bool window_closed = false;         // some object had eventName "OPEN_WIN_CLOSE"
+  bool window_focused = false;        // some object had eventName "OPEN_WIN_FOCUS"
 };
 
 // Reads one host text. Empties `event` first. On invalid JSON returns false,
@@ -40,8 +40,7 @@ bool parse_live_event(const std::string& text, ParsedLiveEvent& event, std::stri
 // The request that subscribes to `event_name`:
 // {"type":"request","reqId":"<id>","method":"x.subscribeEvent",
 //  "params":{"eventName":"<name>","timestamp":<timestamp>}} with no white space.
-std::string make_subscribe_request(const std::string& request_id,
-                                   const std::string& event_name,
+std::string make_subscribe_request(const std::string& request_id, const std::string& event_name,
                                    std::int64_t timestamp);
 
 // The comment's output form, without white space:

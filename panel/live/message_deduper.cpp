@@ -18,44 +18,44 @@ constexpr float kMaxLoadFactor = 0.5f;
 }  // namespace
 
 MessageDeduper::MessageDeduper(std::size_t max_ids) : capacity(max_ids) {
-    seen.max_load_factor(kMaxLoadFactor);
-    seen.reserve(std::min(capacity, kMaxReservedIds));
+  seen.max_load_factor(kMaxLoadFactor);
+  seen.reserve(std::min(capacity, kMaxReservedIds));
 }
 
 bool MessageDeduper::accept(const std::string& id) {
-    if (id.empty() || capacity == 0) return false;
-    if (seen.find(id) != seen.end()) return false;
+  if (id.empty() || capacity == 0) return false;
+  if (seen.find(id) != seen.end()) return false;
 
-    if (order.size() < capacity) {
-        seen.insert(id);
-        try {
-            order.push_back(id);
-        } catch (...) {
-            seen.erase(id);  // keep order and seen holding the same ids
-            throw;
-        }
-        return true;
-    }
-
-    // Full: forget the oldest id and reuse its set node and string buffer for
-    // the new one, so a steady stream of comments allocates nothing here. The
-    // result is the same as adding the new id first and evicting the oldest
-    // afterwards, since the new id is known not to be remembered.
-    auto node = seen.extract(order.front());
-    std::string recycled = std::move(order.front());
-    order.pop_front();
-    // From here a throw (memory exhaustion only) leaves the oldest id
-    // forgotten and the new one unrecorded, both containers still in step.
-    node.value().assign(id);
-    recycled.assign(id);
-    seen.insert(std::move(node));
+  if (order.size() < capacity) {
+    seen.insert(id);
     try {
-        order.push_back(std::move(recycled));
+      order.push_back(id);
     } catch (...) {
-        seen.erase(id);
-        throw;
+      seen.erase(id);  // keep order and seen holding the same ids
+      throw;
     }
     return true;
+  }
+
+  // Full: forget the oldest id and reuse its set node and string buffer for
+  // the new one, so a steady stream of comments allocates nothing here. The
+  // result is the same as adding the new id first and evicting the oldest
+  // afterwards, since the new id is known not to be remembered.
+  auto node = seen.extract(order.front());
+  std::string recycled = std::move(order.front());
+  order.pop_front();
+  // From here a throw (memory exhaustion only) leaves the oldest id
+  // forgotten and the new one unrecorded, both containers still in step.
+  node.value().assign(id);
+  recycled.assign(id);
+  seen.insert(std::move(node));
+  try {
+    order.push_back(std::move(recycled));
+  } catch (...) {
+    seen.erase(id);
+    throw;
+  }
+  return true;
 }
 
 }  // namespace tessaly

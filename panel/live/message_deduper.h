@@ -15,28 +15,28 @@ namespace tessaly {
 // No lock of its own: the panel's event callback calls accept() while it holds
 // the AppContext's dedupe_mutex, which guards the whole object.
 class MessageDeduper {
-public:
-    // An empty deduper that remembers at most `max_ids` ids (the panel uses
-    // 20000). With 0 it refuses every id.
-    explicit MessageDeduper(std::size_t max_ids);
+ public:
+  // An empty deduper that remembers at most `max_ids` ids (the panel uses
+  // 20000). With 0 it refuses every id.
+  explicit MessageDeduper(std::size_t max_ids);
 
-    // True if `id` is not among the remembered ids: the message is to be
-    // processed, and `id` is now remembered as the newest (the oldest id is
-    // forgotten if that exceeds the capacity). False for a remembered id (its
-    // age is not refreshed) and for the empty id, which is never recorded.
-    // Throws only on memory exhaustion, with the remembered ids still
-    // consistent (the oldest may be forgotten without the new one recorded).
-    bool accept(const std::string& id);
+  // True if `id` is not among the remembered ids: the message is to be
+  // processed, and `id` is now remembered as the newest (the oldest id is
+  // forgotten if that exceeds the capacity). False for a remembered id (its
+  // age is not refreshed) and for the empty id, which is never recorded.
+  // Throws only on memory exhaustion, with the remembered ids still
+  // consistent (the oldest may be forgotten without the new one recorded).
+  bool accept(const std::string& id);
 
-    // How many ids are remembered now (never more than the capacity).
-    std::size_t size() const noexcept { return order.size(); }
+  // How many ids are remembered now (never more than the capacity).
+  std::size_t size() const noexcept { return order.size(); }
 
-private:
-    std::size_t capacity;  // fixed at construction
-    // The remembered ids, oldest at the front. Holds the same ids as `seen`,
-    // each once, and never more than `capacity` of them.
-    std::deque<std::string> order;
-    std::unordered_set<std::string> seen;
+ private:
+  std::size_t capacity;  // fixed at construction
+  // The remembered ids, oldest at the front. Holds the same ids as `seen`,
+  // each once, and never more than `capacity` of them.
+  std::deque<std::string> order;
+  std::unordered_set<std::string> seen;
 };
 
 }  // namespace tessaly

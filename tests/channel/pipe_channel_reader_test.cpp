@@ -31,8 +31,8 @@ class RecordingDelegate : public PipeChannelReader::Delegate {
   void OnHello(int32_t pid) override { hellos.push_back(pid); }
   void OnInternalBroken() override { ++broken; }
   void OnUserMessage(uint32_t type, const char* data, uint32_t length) override {
-    messages.push_back({type, data == nullptr ? std::string("<null>") : std::string(data, length),
-                        data});
+    messages.push_back(
+        {type, data == nullptr ? std::string("<null>") : std::string(data, length), data});
   }
   std::vector<int32_t> hellos;
   int broken = 0;
@@ -221,9 +221,9 @@ TEST_F(PipeChannelReaderTest, PayloadWithoutABlobIsDeliveredAsNullAndZero) {
   std::string negative(4, '\0');
   Ravoque::StoreLE32(&negative[0], 0xFFFFFFFFu);  // length -1
   std::string too_long(4, '\0');
-  Ravoque::StoreLE32(&too_long[0], 100);          // more than is there
-  const std::string wire = RawMessage(0, -2, 8) + RawMessage(4, -2, 9, negative) +
-                           RawMessage(4, -2, 10, too_long);
+  Ravoque::StoreLE32(&too_long[0], 100);  // more than is there
+  const std::string wire =
+      RawMessage(0, -2, 8) + RawMessage(4, -2, 9, negative) + RawMessage(4, -2, 10, too_long);
   ASSERT_TRUE(Feed(reader_, wire));
   ASSERT_EQ(delegate_.messages.size(), 3u);
   for (const Delivered& d : delegate_.messages) {

@@ -25,10 +25,10 @@
 namespace Quenlo {
 namespace {
 
+using brisq_test::LogCapture;
 using BrisqFramework::BrisqHandle;
 using BrisqFramework::BrisqRef;
 using BrisqFramework::MakeBrisqRef;
-using brisq_test::LogCapture;
 using Ravoque::IPCMessage;
 
 constexpr DWORD kWaitMs = 10000;
@@ -72,8 +72,8 @@ class Recorder {
     auto* self = static_cast<Recorder*>(context);
     {
       std::lock_guard<std::mutex> lock(self->mutex_);
-      self->events_.push_back({event, type, data != nullptr ? std::string(data, length) : "",
-                               data == nullptr});
+      self->events_.push_back(
+          {event, type, data != nullptr ? std::string(data, length) : "", data == nullptr});
     }
     self->changed_.notify_all();
     if (self->on_event) self->on_event(event, type, data, length);
@@ -131,8 +131,8 @@ class RawPipe {
   // A one-instance server end.
   bool CreateServer(const std::wstring& name) {
     handle_ = ::CreateNamedPipeW(PipeChannel::PipePath(name.c_str()).c_str(),
-                                 PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0, 1, 4096, 4096,
-                                 3000, nullptr);
+                                 PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0, 1, 4096, 4096, 3000,
+                                 nullptr);
     return handle_ != INVALID_HANDLE_VALUE;
   }
   // Waits for a client (true also when one connected before the call).
@@ -145,9 +145,9 @@ class RawPipe {
     return Finish(&ov, timeout_ms, nullptr);
   }
   bool OpenClient(const std::wstring& name) {
-    handle_ = ::CreateFileW(PipeChannel::PipePath(name.c_str()).c_str(),
-                            GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
+    handle_ =
+        ::CreateFileW(PipeChannel::PipePath(name.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     return handle_ != INVALID_HANDLE_VALUE;
   }
   bool Write(const std::string& bytes, DWORD timeout_ms = kWaitMs) {
@@ -404,7 +404,8 @@ TEST(PipeChannelWire, PeerClosingGivesBrokenWithoutErrorThenOneDisconnected) {
   ASSERT_TRUE(pair.client.recorder.WaitForCount(EVENT_BROKEN, 1));
   EXPECT_EQ(pair.client.channel->GetState(), PipeChannel::kStateBroken);
   EXPECT_EQ(ErrorLines(pair.capture), std::vector<std::string>{});
-  EXPECT_EQ(pair.client.recorder.Count(EVENT_DISCONNECTED), 0u) << "the channel never closes itself";
+  EXPECT_EQ(pair.client.recorder.Count(EVENT_DISCONNECTED), 0u)
+      << "the channel never closes itself";
   pair.client.channel.Reset();  // the last reference: deletion closes
   EXPECT_EQ(pair.client.recorder.Kinds(),
             (std::vector<uint32_t>{EVENT_CONNECTED, EVENT_BROKEN, EVENT_DISCONNECTED}));
@@ -457,9 +458,8 @@ TEST(PipeChannelConnecting, SecondClientRetriesWhileTheOnlyInstanceIsBusy) {
 
   ChannelUnderTest second;
   std::atomic<int> opened{-1};
-  std::thread opener([&] {
-    opened = second.channel->Open(name.c_str(), PipeChannel::kModeClient) ? 1 : 0;
-  });
+  std::thread opener(
+      [&] { opened = second.channel->Open(name.c_str(), PipeChannel::kModeClient) ? 1 : 0; });
   // A second round of the loop means the first one found the pipe busy.
   auto tries = [&] {
     int n = 0;
@@ -493,7 +493,8 @@ TEST(PipeChannelConnecting, SendWhileAWriteIsPendingQueuesAndKeepsOrder) {
   size_t most_queued = 0;
   for (int i = 0; i < kCount; ++i) {
     const std::string text = std::to_string(i) + std::string(1000, static_cast<char>('A' + i % 26));
-    ASSERT_TRUE(pair.client.channel->Send(100 + i, text.data(), static_cast<uint32_t>(text.size())));
+    ASSERT_TRUE(
+        pair.client.channel->Send(100 + i, text.data(), static_cast<uint32_t>(text.size())));
     most_queued = std::max(most_queued, pair.client.channel->QueuedMessages());
   }
   EXPECT_GT(most_queued, 1u) << "later messages wait behind the pending write";

@@ -114,11 +114,26 @@ class ClientLogCapture {
     if (action) action();
     return 1;
   }
-  static std::mutex& Mutex() { static std::mutex m; return m; }
-  static std::condition_variable& Changed() { static std::condition_variable c; return c; }
-  static std::vector<LogLine>& Store() { static std::vector<LogLine> v; return v; }
-  static std::string& TriggerText() { static std::string t; return t; }
-  static std::function<void()>& Trigger() { static std::function<void()> f; return f; }
+  static std::mutex& Mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::condition_variable& Changed() {
+    static std::condition_variable c;
+    return c;
+  }
+  static std::vector<LogLine>& Store() {
+    static std::vector<LogLine> v;
+    return v;
+  }
+  static std::string& TriggerText() {
+    static std::string t;
+    return t;
+  }
+  static std::function<void()>& Trigger() {
+    static std::function<void()> f;
+    return f;
+  }
 
   static inline std::atomic<int64_t> clock_ns_{1000000000};
   BrisqFramework::LogEnvironment environment_;

@@ -365,7 +365,8 @@ TEST_F(PipeClientTest, DestroyClosesTheLinkAndWakesEveryReaderOnce) {
   EXPECT_FALSE(client_->GetPipeItem(0, &item));
 }
 
-// --- Messages -------------------------------------------------------------------------------------
+// --- Messages
+// -------------------------------------------------------------------------------------
 
 TEST_F(PipeClientTest, SendMessageBeforeTheHelloFailsWithInvalidState) {
   EXPECT_EQ(0, client_->SendMessage(101, "x", 1));  // before Create
@@ -516,9 +517,10 @@ TEST_F(PipeClientTest, AudioWaitsForTheReadersAcknowledgement) {
   // The server's audio reader: wake, read the slot, acknowledge.
   std::promise<std::string> read_bytes;
   std::thread server_reader([&read_bytes, name] {
-    HANDLE semaphore =
-        ::OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, ObjectName(L"AudioPipeSemaphore", 0, name).c_str());
-    HANDLE event = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ObjectName(L"AudioPipeEvent", 0, name).c_str());
+    HANDLE semaphore = ::OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE,
+                                        ObjectName(L"AudioPipeSemaphore", 0, name).c_str());
+    HANDLE event =
+        ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ObjectName(L"AudioPipeEvent", 0, name).c_str());
     std::string bytes;
     if (semaphore != nullptr && event != nullptr &&
         ::WaitForSingleObject(semaphore, kWaitMs) == WAIT_OBJECT_0) {
@@ -557,7 +559,8 @@ TEST_F(PipeClientTest, AudioWithoutAcknowledgementStillSucceedsAfterTheTimeout) 
 
 TEST_F(PipeClientTest, AsyncAudioSignalsTheAcknowledgementItselfAndDoesNotWait) {
   Connect(1);
-  HANDLE event = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ObjectName(L"AudioPipeEvent", 0, name_).c_str());
+  HANDLE event =
+      ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ObjectName(L"AudioPipeEvent", 0, name_).c_str());
   ASSERT_NE(nullptr, event);
   SemaphoreProbe audio(ObjectName(L"AudioPipeSemaphore", 0, name_));
   AudioBlock block = MakeAudio(0, 256);

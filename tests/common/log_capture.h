@@ -71,7 +71,12 @@ class LogCapture {
   static uint32_t Tid() { return 22; }
   static BrisqFramework::LogTime Time() {
     BrisqFramework::LogTime t;
-    t.year = 2024; t.month = 1; t.day = 2; t.hour = 3; t.minute = 4; t.second = 5;
+    t.year = 2024;
+    t.month = 1;
+    t.day = 2;
+    t.hour = 3;
+    t.minute = 4;
+    t.second = 5;
     t.millisecond = 6;
     return t;
   }
@@ -81,8 +86,14 @@ class LogCapture {
     Store().push_back({severity, file != nullptr ? file : "<null>", line, text});
     return sink_result_.load();
   }
-  static std::mutex& Mutex() { static std::mutex m; return m; }
-  static std::vector<CapturedLine>& Store() { static std::vector<CapturedLine> v; return v; }
+  static std::mutex& Mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::vector<CapturedLine>& Store() {
+    static std::vector<CapturedLine> v;
+    return v;
+  }
 
   static inline std::atomic<int64_t> now_ns_{1000};
   static inline std::atomic<int32_t> sink_result_{1};

@@ -80,8 +80,7 @@ TEST(LogFileDefaultPath, BesideExecutableNamedAfterLocalTimeAndProcess) {
   ASSERT_EQ(0u, path.rfind(dir, 0)) << Narrow(path);
   const std::string name = Narrow(path.substr(dir.size()));
   const std::string pid = std::to_string(::GetCurrentProcessId());
-  EXPECT_TRUE(name == Stamp(before) + pid + ".log" || name == Stamp(after) + pid + ".log")
-      << name;
+  EXPECT_TRUE(name == Stamp(before) + pid + ".log" || name == Stamp(after) + pid + ".log") << name;
 }
 
 TEST(LogFileChoice, NullOrEmptyChoosesDefaultPath) {

@@ -7,8 +7,13 @@ namespace {
 
 LogTime Time(int year, int month, int day, int hour, int minute, int second, int ms) {
   LogTime t;
-  t.year = year; t.month = month; t.day = day;
-  t.hour = hour; t.minute = minute; t.second = second; t.millisecond = ms;
+  t.year = year;
+  t.month = month;
+  t.day = day;
+  t.hour = hour;
+  t.minute = minute;
+  t.second = second;
+  t.millisecond = ms;
   return t;
 }
 

@@ -144,9 +144,9 @@ TEST_F(LogMessageTest, DeclinedBySinkGoesToFileByteForByte) {
   BRISQ_LOG(INFO) << "first";
   BRISQ_LOG(INFO) << "second";
   EXPECT_EQ(2u, capture.Lines().size());
-  EXPECT_EQ(std::string(LogCapture::kInfoPrefix) + ": first\n" + LogCapture::kInfoPrefix +
-                ": second\n",
-            FileBytes());
+  EXPECT_EQ(
+      std::string(LogCapture::kInfoPrefix) + ": first\n" + LogCapture::kInfoPrefix + ": second\n",
+      FileBytes());
 }
 
 TEST_F(LogMessageTest, NoSinkGoesToFile) {

@@ -40,7 +40,8 @@ bool Feed(const std::string& stream, const uint8_t* sizes, size_t size_count, Re
   while (at < stream.size()) {
     size_t n = stream.size() - at;
     if (size_count > 0) {
-      const size_t want = 1 + (sizes[k % size_count] * 17u) % Quenlo::PipeChannelReader::kReadBufferSize;
+      const size_t want =
+          1 + (sizes[k % size_count] * 17u) % Quenlo::PipeChannelReader::kReadBufferSize;
       ++k;
       if (want < n) n = want;
     }
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t size_count = data[0] % 16;
   if (size < 1 + size_count) return 0;
   const uint8_t* sizes = data + 1;
-  const std::string stream(reinterpret_cast<const char*>(data + 1 + size_count), size - 1 - size_count);
+  const std::string stream(reinterpret_cast<const char*>(data + 1 + size_count),
+                           size - 1 - size_count);
   if (stream.empty()) return 0;
 
   Recorder whole;

@@ -71,7 +71,8 @@ void RoundTrip(const uint8_t* data, size_t size) {
   if (size < Quenlo::kPacketRecordSize + 2) return;
   MediaPacket packet;
   std::memcpy(&packet, data, sizeof(packet));
-  const uint32_t capacity = (static_cast<uint32_t>(data[sizeof(packet)]) << 8 | data[sizeof(packet) + 1]) & 0x3FFF;
+  const uint32_t capacity =
+      (static_cast<uint32_t>(data[sizeof(packet)]) << 8 | data[sizeof(packet) + 1]) & 0x3FFF;
   const RingKind kind = packet.kind == MEDIA_PACKET_AUDIO ? RingKind::kAudio : RingKind::kVideo;
   // Every plane reads at most `capacity` bytes from its source: the writer
   // refuses strides and rows that would reach further in the slot.
@@ -92,7 +93,8 @@ void RoundTrip(const uint8_t* data, size_t size) {
   const RingRead r = Quenlo::ReadRingSlot(ring.data(), ring.size(), kind, &index, &out);
   Check(r.status == RingRead::kRead);
   Check(std::memcmp(&out, &packet, offsetof(MediaPacket, data)) == 0);
-  Check(std::memcmp(&out.linesize, &packet.linesize, Quenlo::kPacketRecordSize - offsetof(MediaPacket, linesize)) == 0);
+  Check(std::memcmp(&out.linesize, &packet.linesize,
+                    Quenlo::kPacketRecordSize - offsetof(MediaPacket, linesize)) == 0);
   for (uint32_t p = 0; p < r.plane_count; ++p) Touch(r.planes[p]);
 }
 

@@ -59,7 +59,8 @@ struct HostSimRun {
 };
 
 // Runs host-sim.exe with `arguments`, its output captured in `folder`.
-HostSimRun run_host_sim(const std::wstring& folder, const std::wstring& arguments, DWORD timeout_ms) {
+HostSimRun run_host_sim(const std::wstring& folder, const std::wstring& arguments,
+                        DWORD timeout_ms) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   const std::wstring out_path = folder + L"stdout.txt";
   const std::wstring err_path = folder + L"stderr.txt";
@@ -76,8 +77,8 @@ HostSimRun run_host_sim(const std::wstring& folder, const std::wstring& argument
   PROCESS_INFORMATION info{};
   HostSimRun run;
   // Detached: no console (and no console host holding the files open).
-  if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
-                       &startup, &info)) {
+  if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                       nullptr, &startup, &info)) {
     if (::WaitForSingleObject(info.hProcess, timeout_ms) != WAIT_OBJECT_0) {
       ::TerminateProcess(info.hProcess, 99);
       ::WaitForSingleObject(info.hProcess, 5000);
@@ -148,10 +149,11 @@ TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
   const std::wstring& folder = temp;
   const std::wstring out_dir = folder + L"out";
   // 40 distinct comments, 12 and 8 of them votes, 10 delivered twice.
-  const HostSimRun run = run_host_sim(
-      folder,
-      L"--demo \"" + out_dir + L"\" --comments 40 --rate 40 --viewers 10 --duplicates 0.25 --seed 3",
-      90000);
+  const HostSimRun run =
+      run_host_sim(folder,
+                   L"--demo \"" + out_dir +
+                       L"\" --comments 40 --rate 40 --viewers 10 --duplicates 0.25 --seed 3",
+                   90000);
   ASSERT_EQ(run.exit_code, 0u) << run.out << run.err;
   minijson::Value summary;
   ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
@@ -167,8 +169,8 @@ TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
   EXPECT_EQ(number(votes[1], "counted"), 8u);
   EXPECT_FALSE(summary.get("confirmed")->text.empty());
 
-  for (const wchar_t* name : {L"overlay-idle.png", L"overlay-results.png", L"overlay-comment.png",
-                              L"overlay.png"}) {
+  for (const wchar_t* name :
+       {L"overlay-idle.png", L"overlay-results.png", L"overlay-comment.png", L"overlay.png"}) {
     UINT width = 0, height = 0;
     std::vector<BYTE> pixels;
     ASSERT_TRUE(decode_png(out_dir + L"\\" + name, width, height, pixels)) << name;
@@ -196,7 +198,8 @@ TEST_F(HostSimTest, ScenarioThatClosesThePanelEndsCleanly) {
       << "# two comments, a focus request, then the host closes the panel\n"
          "{\"text\":{\"data\":[{\"msg_type_str\":\"live_comment\",\"msg_id\":\"a\","
          "\"content\":\"\xE4\xBD\xA0\xE5\xA5\xBD\"}]}}\n"
-         "{\"delay_ms\":100,\"text\":\"{\\\"msg_type\\\":2,\\\"msg_id\\\":\\\"b\\\",\\\"content\\\":\\\"hi\\\"}\"}\n"
+         "{\"delay_ms\":100,\"text\":\"{\\\"msg_type\\\":2,\\\"msg_id\\\":\\\"b\\\","
+         "\\\"content\\\":\\\"hi\\\"}\"}\n"
          "{\"delay_ms\":100,\"text\":{\"eventName\":\"OPEN_WIN_FOCUS\"}}\n"
          "{\"delay_ms\":1000,\"text\":{\"eventName\":\"OPEN_WIN_CLOSE\"}}\n";
   const HostSimRun run = run_host_sim(
@@ -207,7 +210,8 @@ TEST_F(HostSimTest, ScenarioThatClosesThePanelEndsCleanly) {
   EXPECT_EQ(number(summary, "texts_sent"), 4u);
   EXPECT_EQ(number(summary, "comments_sent"), 2u);
   EXPECT_EQ(number(summary, "panel_exit_code"), 0u);
-  EXPECT_NE(run.out.find("subscribe OPEN_WIN_CLOSE reqId=subscribe-OPEN_WIN_CLOSE-"), std::string::npos);
+  EXPECT_NE(run.out.find("subscribe OPEN_WIN_CLOSE reqId=subscribe-OPEN_WIN_CLOSE-"),
+            std::string::npos);
   UINT width = 0, height = 0;
   std::vector<BYTE> pixels;
   EXPECT_TRUE(decode_png(folder + L"out\\overlay.png", width, height, pixels));
@@ -239,15 +243,16 @@ TEST_F(HostSimTest, PanelErrorBoxIsReportedAtOnce) {
   const TempFolder temp(L"nolib");
   const std::wstring& folder = temp;
   ::CopyFileW((build_folder() + L"Tessaly.exe").c_str(), (folder + L"Tessaly.exe").c_str(), FALSE);
-  const HostSimRun run =
-      run_host_sim(folder, L"--tessaly \"" + folder + L"Tessaly.exe\" --connect-timeout-ms 60000", 40000);
+  const HostSimRun run = run_host_sim(
+      folder, L"--tessaly \"" + folder + L"Tessaly.exe\" --connect-timeout-ms 60000", 40000);
   EXPECT_EQ(run.exit_code, 1u) << run.out << run.err;
   minijson::Value summary;
   ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
   const std::vector<minijson::Value>& failures = summary.get("failures")->items;
   ASSERT_FALSE(failures.empty());
   EXPECT_EQ(failures.back().text,
-            "Tessaly.exe showed the message \"无法初始化互动连接，请确认 Quenlo.dll 与程序位于同一目录。\"");
+            "Tessaly.exe showed the message \"无法初始化互动连接，请确认 Quenlo.dll "
+            "与程序位于同一目录。\"");
   EXPECT_EQ(number(summary, "panel_exit_code"), 5u);
 }
 

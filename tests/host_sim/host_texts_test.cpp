@@ -36,8 +36,8 @@ TEST(HostTexts, NoticesSetOnlyTheirFlag) {
 // The answer to the OPEN_WIN_CLOSE subscription must not itself read as a
 // close notice, or answering would shut the panel down.
 TEST(HostTexts, SubscribeRequestIsReadAndItsAnswerIsInert) {
-  const std::string text = tessaly::make_subscribe_request(
-      "subscribe-OPEN_WIN_CLOSE-1700000000000", "OPEN_WIN_CLOSE", 1700000000000);
+  const std::string text = tessaly::make_subscribe_request("subscribe-OPEN_WIN_CLOSE-1700000000000",
+                                                           "OPEN_WIN_CLOSE", 1700000000000);
   SubscribeRequest request;
   ASSERT_TRUE(read_subscribe_request(text, request));
   EXPECT_EQ(request.request_id, "subscribe-OPEN_WIN_CLOSE-1700000000000");
@@ -56,12 +56,14 @@ TEST(HostTexts, OtherTextsAreNotSubscribeRequests) {
   SubscribeRequest request;
   EXPECT_FALSE(read_subscribe_request("not json", request));
   EXPECT_FALSE(read_subscribe_request(notice_text("OPEN_WIN_FOCUS"), request));
-  EXPECT_FALSE(read_subscribe_request(
-      "{\"type\":\"request\",\"reqId\":\"r\",\"method\":\"x.other\",\"params\":{\"eventName\":\"E\"}}",
-      request));
-  EXPECT_FALSE(read_subscribe_request(
-      "{\"type\":\"request\",\"reqId\":\"r\",\"method\":\"x.subscribeEvent\",\"params\":{\"eventName\":\"\"}}",
-      request));
+  EXPECT_FALSE(
+      read_subscribe_request("{\"type\":\"request\",\"reqId\":\"r\",\"method\":\"x.other\","
+                             "\"params\":{\"eventName\":\"E\"}}",
+                             request));
+  EXPECT_FALSE(
+      read_subscribe_request("{\"type\":\"request\",\"reqId\":\"r\",\"method\":\"x."
+                             "subscribeEvent\",\"params\":{\"eventName\":\"\"}}",
+                             request));
 }
 
 }  // namespace

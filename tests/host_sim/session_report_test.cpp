@@ -51,10 +51,10 @@ TEST(SessionReport, EachShortfallIsReported) {
 TEST(SessionReport, NoConnectionNoFramesNoPicture) {
   SessionReport r;
   r.texts_planned = 3;
-  EXPECT_EQ(judge(r), (std::vector<std::string>{
-                          "the panel never connected", "sent 0 of 3 texts",
-                          "no overlay frame arrived", "overlay.png was not written",
-                          "Tessaly.exe did not end when asked to close"}));
+  EXPECT_EQ(judge(r),
+            (std::vector<std::string>{"the panel never connected", "sent 0 of 3 texts",
+                                      "no overlay frame arrived", "overlay.png was not written",
+                                      "Tessaly.exe did not end when asked to close"}));
 }
 
 TEST(SessionReport, SummaryEndsWithAParsableJsonLine) {
@@ -67,7 +67,8 @@ TEST(SessionReport, SummaryEndsWithAParsableJsonLine) {
   ASSERT_NE(at, std::string::npos);
   minijson::Value json;
   std::string error;
-  ASSERT_TRUE(minijson::parse(summary.substr(at + 8, summary.size() - at - 9), json, error)) << error;
+  ASSERT_TRUE(minijson::parse(summary.substr(at + 8, summary.size() - at - 9), json, error))
+      << error;
   EXPECT_FALSE(json.get("ok")->boolean);
   EXPECT_EQ(json.get("confirmed")->text, "say \"hi\"\n");
   EXPECT_EQ(json.get("votes")->items[0].get("counted")->text, "4");

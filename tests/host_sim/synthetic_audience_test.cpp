@@ -116,11 +116,22 @@ TEST(SyntheticAudience, OptionsOutOfRangeAreRefused) {
     const char* problem;
   };
   const Case cases[] = {
-      {[](AudienceOptions& o) { o.vote_shares = {0.7, 0.4}; }, "vote shares add up to more than 1"},
-      {[](AudienceOptions& o) { o.vote_shares = {0.5}; }, "there must be one vote share per keyword"},
-      {[](AudienceOptions& o) { o.vote_shares = {NAN, 0}; }, "vote shares must be from 0 to 1"},
-      {[](AudienceOptions& o) { o.duplicate_share = -0.1; }, "the duplicate share must be from 0 to 1"},
-      {[](AudienceOptions& o) { o.keywords = {"1", ""}; }, "keywords must not be empty"},
+      {[](AudienceOptions& o) {
+         o.vote_shares = {0.7, 0.4};
+       },
+       "vote shares add up to more than 1"},
+      {[](AudienceOptions& o) { o.vote_shares = {0.5}; },
+       "there must be one vote share per keyword"},
+      {[](AudienceOptions& o) {
+         o.vote_shares = {NAN, 0};
+       },
+       "vote shares must be from 0 to 1"},
+      {[](AudienceOptions& o) { o.duplicate_share = -0.1; },
+       "the duplicate share must be from 0 to 1"},
+      {[](AudienceOptions& o) {
+         o.keywords = {"1", ""};
+       },
+       "keywords must not be empty"},
       {[](AudienceOptions& o) { o.comments_per_second = 0; },
        "comments per second must be above 0 and at most 1000"},
       {[](AudienceOptions& o) { o.comments_per_second = 0.001; },

@@ -16,13 +16,13 @@
 
 namespace {
 
+using brisq_io_test::IoLogCapture;
 using BrisqFramework::BrisqEvent;
 using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
 using BrisqFramework::kLogWarning;
 using BrisqFramework::StringPrintf;
 using BrisqFramework::IO::BrisqMessagePumpIO;
-using brisq_io_test::IoLogCapture;
 
 constexpr DWORD kWaitMs = 5000;
 
@@ -96,8 +96,9 @@ class PipePair {
  public:
   PipePair() {
     static std::atomic<int> serial{0};
-    const std::wstring name = L"\\\\.\\pipe\\brisq-io-test-" + std::to_wstring(::GetCurrentProcessId()) +
-                              L"-" + std::to_wstring(serial++);
+    const std::wstring name = L"\\\\.\\pipe\\brisq-io-test-" +
+                              std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(serial++);
     server_ = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
                                  nullptr);
@@ -148,7 +149,8 @@ TEST(BrisqMessagePumpIODispatch, PostedTaskArrivesAsZeroBytesAfterTheWarning) {
   EXPECT_EQ(c.thread, pump.ThreadId());
   pump.Close();
 
-  const std::string posted = StringPrintf("PostTask [%x] [%x]", Low32(&overlapped), Low32(&observer));
+  const std::string posted =
+      StringPrintf("PostTask [%x] [%x]", Low32(&overlapped), Low32(&observer));
   EXPECT_EQ(capture.Count(kLogInfo, posted), 1);
   EXPECT_EQ(capture.Count(kLogWarning, "[BrisqMessagePumpIO] Data transferred is empty"), 1);
 }
@@ -187,7 +189,8 @@ TEST(BrisqMessagePumpIODispatch, ByteCountDisagreeingWithTheOverlappedResultIsLo
   OVERLAPPED done{};
   done.Internal = 0;      // STATUS_SUCCESS
   done.InternalHigh = 3;  // what the overlapped result reports
-  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 7, reinterpret_cast<ULONG_PTR>(&observer), &done));
+  ASSERT_TRUE(
+      ::PostQueuedCompletionStatus(pump.Port(), 7, reinterpret_cast<ULONG_PTR>(&observer), &done));
   ASSERT_TRUE(observer.AwaitCount(1));
   EXPECT_EQ(observer.At(0).bytes, 7u) << "the packet's count is passed on";
   EXPECT_EQ(observer.At(0).error, 0u);
@@ -220,14 +223,14 @@ TEST(BrisqMessagePumpIODispatch, FailedOverlappedResultPassesItsErrorOn) {
   pump.Close();
 
   const unsigned handle = Low32(pipe.Server());
-  EXPECT_EQ(capture.Count(kLogWarning,
-                          StringPrintf("[BrisqMessagePumpIO] GetOverlappedResult %x (%d,%s)", handle,
-                                       5, BrisqFramework::BrisqErrorText(5))),
-            1);
-  EXPECT_EQ(capture.Count(kLogWarning,
-                          StringPrintf("[BrisqMessagePumpIO] The pipe has been ended %x [%p] [%p]",
-                                       handle, static_cast<void*>(&broken),
-                                       static_cast<void*>(&observer))),
+  EXPECT_EQ(
+      capture.Count(kLogWarning, StringPrintf("[BrisqMessagePumpIO] GetOverlappedResult %x (%d,%s)",
+                                              handle, 5, BrisqFramework::BrisqErrorText(5))),
+      1);
+  EXPECT_EQ(capture.Count(
+                kLogWarning,
+                StringPrintf("[BrisqMessagePumpIO] The pipe has been ended %x [%p] [%p]", handle,
+                             static_cast<void*>(&broken), static_cast<void*>(&observer))),
             1);
   EXPECT_EQ(capture.Count(kLogError, "GetQueuedCompletionStatus[4] fileOverLappedResult [0]"), 2);
 }
@@ -239,7 +242,8 @@ TEST(BrisqMessagePumpIODispatch, PacketsWithoutObserverOrContextAreIgnored) {
   OVERLAPPED orphan{};
   OVERLAPPED real{};
   ASSERT_TRUE(pump.PostTask(&orphan, nullptr));
-  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 0, reinterpret_cast<ULONG_PTR>(&observer), nullptr));
+  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 0, reinterpret_cast<ULONG_PTR>(&observer),
+                                           nullptr));
   ASSERT_TRUE(pump.PostTask(&real, &observer));
   ASSERT_TRUE(observer.AwaitCount(1));
   pump.Close();

@@ -48,8 +48,8 @@ class RecordingRunner : public BrisqSingleRunner {
   std::atomic<DWORD> stopThread{0};
   std::atomic<int> stateInStart{-1};
   std::atomic<int> stateInStop{-1};
-  BrisqEvent* holdStart = nullptr;    // OnStart waits on it when set
-  BrisqEvent* inStart = nullptr;      // set when OnStart begins
+  BrisqEvent* holdStart = nullptr;  // OnStart waits on it when set
+  BrisqEvent* inStart = nullptr;    // set when OnStart begins
 
   void Note(const std::string& what) {
     std::lock_guard<std::mutex> guard(mutex);

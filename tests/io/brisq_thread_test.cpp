@@ -12,10 +12,10 @@
 
 namespace {
 
+using brisq_io_test::IoLogCapture;
 using BrisqFramework::BrisqEvent;
 using BrisqFramework::kLogInfo;
 using BrisqFramework::IO::BrisqThread;
-using brisq_io_test::IoLogCapture;
 
 std::string CloseLine(const char* step, DWORD id) {
   return std::string("[BrisqThread] Close(") + step + ",...) " + std::to_string(id);
@@ -112,8 +112,8 @@ TEST(BrisqThreadClose, LogsBeginAndEndWithTheThreadId) {
   ASSERT_TRUE(thread.Submit([] {}));
   const DWORD id = thread.ThreadId();
   ASSERT_TRUE(thread.Close(INFINITE));
-  const std::vector<brisq_io_test::LogLine> expected = {
-      {kLogInfo, CloseLine("begin", id)}, {kLogInfo, CloseLine("end", id)}};
+  const std::vector<brisq_io_test::LogLine> expected = {{kLogInfo, CloseLine("begin", id)},
+                                                        {kLogInfo, CloseLine("end", id)}};
   EXPECT_EQ(capture.Lines(), expected);
 }
 

@@ -71,8 +71,14 @@ class IoLogCapture {
     Store().push_back({severity, message});
     return 1;
   }
-  static std::mutex& Mutex() { static std::mutex m; return m; }
-  static std::vector<LogLine>& Store() { static std::vector<LogLine> v; return v; }
+  static std::mutex& Mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::vector<LogLine>& Store() {
+    static std::vector<LogLine> v;
+    return v;
+  }
 
   static inline std::atomic<int64_t> clock_ns_{1000000000};
   BrisqFramework::LogEnvironment environment_;

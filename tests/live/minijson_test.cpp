@@ -14,513 +14,536 @@ using Type = minijson::Value::Type;
 
 // Parses text that must fail and returns the full error text.
 std::string error_of(const std::string& text) {
-    Value value;
-    std::string error;
-    EXPECT_FALSE(minijson::parse(text, value, error)) << "accepted: " << text;
-    return error;
+  Value value;
+  std::string error;
+  EXPECT_FALSE(minijson::parse(text, value, error)) << "accepted: " << text;
+  return error;
 }
 
 Value parsed(const std::string& text) {
-    Value value;
-    std::string error;
-    EXPECT_TRUE(minijson::parse(text, value, error)) << text << ": " << error;
-    return value;
+  Value value;
+  std::string error;
+  EXPECT_TRUE(minijson::parse(text, value, error)) << text << ": " << error;
+  return value;
 }
 
 // Writes a value back as compact JSON, members in map order. For a compact
 // input with sorted, distinct keys and no escapes this gives the input back.
 std::string dump(const Value& value) {
-    switch (value.type) {
-    case Type::Null: return "null";
-    case Type::Bool: return value.boolean ? "true" : "false";
-    case Type::Number: return value.text;
-    case Type::String: return "\"" + minijson::escape_string(value.text) + "\"";
+  switch (value.type) {
+    case Type::Null:
+      return "null";
+    case Type::Bool:
+      return value.boolean ? "true" : "false";
+    case Type::Number:
+      return value.text;
+    case Type::String:
+      return "\"" + minijson::escape_string(value.text) + "\"";
     case Type::Array: {
-        std::string out = "[";
-        for (std::size_t i = 0; i < value.items.size(); ++i) {
-            if (i > 0) out += ",";
-            out += dump(value.items[i]);
-        }
-        return out + "]";
+      std::string out = "[";
+      for (std::size_t i = 0; i < value.items.size(); ++i) {
+        if (i > 0) out += ",";
+        out += dump(value.items[i]);
+      }
+      return out + "]";
     }
     case Type::Object: {
-        std::string out = "{";
-        for (const auto& member : value.members) {
-            if (out.size() > 1) out += ",";
-            out += "\"" + minijson::escape_string(member.first) + "\":" + dump(member.second);
-        }
-        return out + "}";
+      std::string out = "{";
+      for (const auto& member : value.members) {
+        if (out.size() > 1) out += ",";
+        out += "\"" + minijson::escape_string(member.first) + "\":" + dump(member.second);
+      }
+      return out + "}";
     }
-    }
-    return "?";
+  }
+  return "?";
 }
 
 // True if, throughout the tree, only the alternative named by each value's
 // kind holds anything.
 bool only_named_alternatives(const Value& value) {
-    if (value.type != Type::Bool && value.boolean) return false;
-    if (value.type != Type::String && value.type != Type::Number && !value.text.empty()) return false;
-    if (value.type != Type::Array && !value.items.empty()) return false;
-    if (value.type != Type::Object && !value.members.empty()) return false;
-    for (const Value& item : value.items) {
-        if (!only_named_alternatives(item)) return false;
-    }
-    for (const auto& member : value.members) {
-        if (!only_named_alternatives(member.second)) return false;
-    }
-    return true;
+  if (value.type != Type::Bool && value.boolean) return false;
+  if (value.type != Type::String && value.type != Type::Number && !value.text.empty()) return false;
+  if (value.type != Type::Array && !value.items.empty()) return false;
+  if (value.type != Type::Object && !value.members.empty()) return false;
+  for (const Value& item : value.items) {
+    if (!only_named_alternatives(item)) return false;
+  }
+  for (const auto& member : value.members) {
+    if (!only_named_alternatives(member.second)) return false;
+  }
+  return true;
 }
 
 // --- Failure messages and their byte positions ------------------------------
 
 struct FailureCase {
-    std::string input;
-    std::string error;
+  std::string input;
+  std::string error;
 };
 
 TEST(MinijsonErrors, MessageAndPositionAreExact) {
-    const FailureCase cases[] = {
-        // Where a value must start.
-        {"", "expected value at byte 0"},
-        {"   ", "expected value at byte 3"},
-        {"[1,", "expected value at byte 3"},
-        {"{\"a\":", "expected value at byte 5"},
-        {"+1", "invalid value at byte 0"},
-        {".5", "invalid value at byte 0"},
-        {"[1,]", "invalid value at byte 3"},
-        {"Infinity", "invalid value at byte 0"},
-        {"NaN", "invalid value at byte 0"},
-        {"'a'", "invalid value at byte 0"},
-        // Literals: only the word is compared, case-sensitively.
-        {"nul", "invalid literal at byte 0"},
-        {"  True", "invalid value at byte 2"},
-        {"[tru]", "invalid literal at byte 1"},
-        {"fals", "invalid literal at byte 0"},
-        {"nulL", "invalid literal at byte 0"},
-        {"truex", "unexpected trailing characters at byte 4"},
-        {"true false", "unexpected trailing characters at byte 5"},
-        // Numbers.
-        {"-", "invalid number at byte 1"},
-        {"-x", "invalid number at byte 1"},
-        {"[-]", "invalid number at byte 2"},
-        {"01", "leading zero in number at byte 1"},
-        {"-01", "leading zero in number at byte 2"},
-        {"1.", "invalid fraction at byte 2"},
-        {"1.e5", "invalid fraction at byte 2"},
-        {"1e", "invalid exponent at byte 2"},
-        {"1e+", "invalid exponent at byte 3"},
-        {"1E-x", "invalid exponent at byte 3"},
-        {"1.5.2", "unexpected trailing characters at byte 3"},
-        // Strings.
-        {"\"abc", "unterminated string at byte 4"},
-        {"\"a\tb\"", "control character in string at byte 3"},
-        {std::string("\"a\0b\"", 5), "control character in string at byte 3"},
-        {"\"\\", "unfinished escape at byte 2"},
-        {"\"\\x\"", "invalid escape at byte 3"},
-        {"\"\\'\"", "invalid escape at byte 3"},
-        {"\"\\u12\"", "incomplete unicode escape at byte 3"},
-        {"\"\\u12", "incomplete unicode escape at byte 3"},
-        {"\"\\u12G4\"", "invalid unicode escape at byte 6"},
-        {"\"\\uZ000\"", "invalid unicode escape at byte 4"},
-        {"\"\\uDE00\"", "unexpected low surrogate at byte 7"},
-        {"\"\\uD83D\"", "missing low surrogate at byte 7"},
-        {"\"\\uD83Dx\\uDE00\"", "missing low surrogate at byte 7"},
-        {"\"\\uD83D\\n\"", "missing low surrogate at byte 7"},
-        {"\"\\uD83D\\u0041\"", "invalid low surrogate at byte 13"},
-        {"\"\\uD83D\\uD83D\"", "invalid low surrogate at byte 13"},
-        {"\"\\uD83D\\u00\"", "invalid low surrogate at byte 9"},
-        {"\"\\uD83D\\u0G00\"", "invalid low surrogate at byte 11"},
-        // Arrays and objects.
-        {"[1 2]", "expected ',' or ']' at byte 3"},
-        {"[1", "expected ',' or ']' at byte 2"},
-        {"[1}", "expected ',' or ']' at byte 2"},
-        {"{\"a\" 1}", "expected ':' at byte 5"},
-        {"{\"a\"", "expected ':' at byte 4"},
-        {"{\"a\":1,}", "expected string at byte 7"},
-        {"{\"a\":1", "expected ',' or '}' at byte 6"},
-        {"{\"a\":1]", "expected ',' or '}' at byte 6"},
-        {"{1:2}", "expected string at byte 1"},
-        {"{", "expected string at byte 1"},
-        {"{'a':1}", "expected string at byte 1"},
-        // After the top-level value.
-        {"{} x", "unexpected trailing characters at byte 3"},
-        {"[]]", "unexpected trailing characters at byte 2"},
-        {"1 2", "unexpected trailing characters at byte 2"},
-    };
-    for (const FailureCase& c : cases) {
-        EXPECT_EQ(error_of(c.input), c.error) << "input: " << c.input;
-    }
+  const FailureCase cases[] = {
+      // Where a value must start.
+      {"", "expected value at byte 0"},
+      {"   ", "expected value at byte 3"},
+      {"[1,", "expected value at byte 3"},
+      {"{\"a\":", "expected value at byte 5"},
+      {"+1", "invalid value at byte 0"},
+      {".5", "invalid value at byte 0"},
+      {"[1,]", "invalid value at byte 3"},
+      {"Infinity", "invalid value at byte 0"},
+      {"NaN", "invalid value at byte 0"},
+      {"'a'", "invalid value at byte 0"},
+      // Literals: only the word is compared, case-sensitively.
+      {"nul", "invalid literal at byte 0"},
+      {"  True", "invalid value at byte 2"},
+      {"[tru]", "invalid literal at byte 1"},
+      {"fals", "invalid literal at byte 0"},
+      {"nulL", "invalid literal at byte 0"},
+      {"truex", "unexpected trailing characters at byte 4"},
+      {"true false", "unexpected trailing characters at byte 5"},
+      // Numbers.
+      {"-", "invalid number at byte 1"},
+      {"-x", "invalid number at byte 1"},
+      {"[-]", "invalid number at byte 2"},
+      {"01", "leading zero in number at byte 1"},
+      {"-01", "leading zero in number at byte 2"},
+      {"1.", "invalid fraction at byte 2"},
+      {"1.e5", "invalid fraction at byte 2"},
+      {"1e", "invalid exponent at byte 2"},
+      {"1e+", "invalid exponent at byte 3"},
+      {"1E-x", "invalid exponent at byte 3"},
+      {"1.5.2", "unexpected trailing characters at byte 3"},
+      // Strings.
+      {"\"abc", "unterminated string at byte 4"},
+      {"\"a\tb\"", "control character in string at byte 3"},
+      {std::string("\"a\0b\"", 5), "control character in string at byte 3"},
+      {"\"\\", "unfinished escape at byte 2"},
+      {"\"\\x\"", "invalid escape at byte 3"},
+      {"\"\\'\"", "invalid escape at byte 3"},
+      {"\"\\u12\"", "incomplete unicode escape at byte 3"},
+      {"\"\\u12", "incomplete unicode escape at byte 3"},
+      {"\"\\u12G4\"", "invalid unicode escape at byte 6"},
+      {"\"\\uZ000\"", "invalid unicode escape at byte 4"},
+      {"\"\\uDE00\"", "unexpected low surrogate at byte 7"},
+      {"\"\\uD83D\"", "missing low surrogate at byte 7"},
+      {"\"\\uD83Dx\\uDE00\"", "missing low surrogate at byte 7"},
+      {"\"\\uD83D\\n\"", "missing low surrogate at byte 7"},
+      {"\"\\uD83D\\u0041\"", "invalid low surrogate at byte 13"},
+      {"\"\\uD83D\\uD83D\"", "invalid low surrogate at byte 13"},
+      {"\"\\uD83D\\u00\"", "invalid low surrogate at byte 9"},
+      {"\"\\uD83D\\u0G00\"", "invalid low surrogate at byte 11"},
+      // Arrays and objects.
+      {"[1 2]", "expected ',' or ']' at byte 3"},
+      {"[1", "expected ',' or ']' at byte 2"},
+      {"[1}", "expected ',' or ']' at byte 2"},
+      {"{\"a\" 1}", "expected ':' at byte 5"},
+      {"{\"a\"", "expected ':' at byte 4"},
+      {"{\"a\":1,}", "expected string at byte 7"},
+      {"{\"a\":1", "expected ',' or '}' at byte 6"},
+      {"{\"a\":1]", "expected ',' or '}' at byte 6"},
+      {"{1:2}", "expected string at byte 1"},
+      {"{", "expected string at byte 1"},
+      {"{'a':1}", "expected string at byte 1"},
+      // After the top-level value.
+      {"{} x", "unexpected trailing characters at byte 3"},
+      {"[]]", "unexpected trailing characters at byte 2"},
+      {"1 2", "unexpected trailing characters at byte 2"},
+  };
+  for (const FailureCase& c : cases) {
+    EXPECT_EQ(error_of(c.input), c.error) << "input: " << c.input;
+  }
 }
 
 TEST(MinijsonErrors, OnlyFourBytesCountAsWhiteSpace) {
-    // A byte-order mark, form feed, vertical tab, NUL or no-break space is not
-    // skipped: the value then starts with a byte outside the dispatch table.
-    EXPECT_EQ(error_of("\xEF\xBB\xBF{}"), "invalid value at byte 0");
-    EXPECT_EQ(error_of("\f1"), "invalid value at byte 0");
-    EXPECT_EQ(error_of("\v1"), "invalid value at byte 0");
-    EXPECT_EQ(error_of(std::string("\0 1", 3)), "invalid value at byte 0");
-    EXPECT_EQ(error_of("\xC2\xA0" "1"), "invalid value at byte 0");
-    EXPECT_EQ(error_of("[1\f]"), "expected ',' or ']' at byte 2");
-    EXPECT_EQ(parsed(" \t\r\n[ \t\r\n1 \t\r\n, 2 ] \t\r\n").items.size(), 2u);
+  // A byte-order mark, form feed, vertical tab, NUL or no-break space is not
+  // skipped: the value then starts with a byte outside the dispatch table.
+  EXPECT_EQ(error_of("\xEF\xBB\xBF{}"), "invalid value at byte 0");
+  EXPECT_EQ(error_of("\f1"), "invalid value at byte 0");
+  EXPECT_EQ(error_of("\v1"), "invalid value at byte 0");
+  EXPECT_EQ(error_of(std::string("\0 1", 3)), "invalid value at byte 0");
+  EXPECT_EQ(error_of("\xC2\xA0"
+                     "1"),
+            "invalid value at byte 0");
+  EXPECT_EQ(error_of("[1\f]"), "expected ',' or ']' at byte 2");
+  EXPECT_EQ(parsed(" \t\r\n[ \t\r\n1 \t\r\n, 2 ] \t\r\n").items.size(), 2u);
 }
 
 TEST(MinijsonErrors, ErrorLeftUntouchedOnSuccessAndReplacedOnFailure) {
-    Value value;
-    std::string error = "earlier";
-    ASSERT_TRUE(minijson::parse("[]", value, error));
-    EXPECT_EQ(error, "earlier");
-    Value again;
-    ASSERT_FALSE(minijson::parse("[", again, error));
-    EXPECT_EQ(error, "expected value at byte 1");
+  Value value;
+  std::string error = "earlier";
+  ASSERT_TRUE(minijson::parse("[]", value, error));
+  EXPECT_EQ(error, "earlier");
+  Value again;
+  ASSERT_FALSE(minijson::parse("[", again, error));
+  EXPECT_EQ(error, "expected value at byte 1");
 }
 
 // --- Nesting depth ----------------------------------------------------------
 
 TEST(MinijsonDepth, DeepestAllowedNestingParses) {
-    const std::string arrays = std::string(512, '[') + std::string(512, ']');
-    const Value value = parsed(arrays);
-    const Value* level = &value;
-    int depth = 0;
-    while (level->type == Type::Array && !level->items.empty()) {
-        level = &level->items[0];
-        ++depth;
-    }
-    EXPECT_EQ(depth, 511);  // the innermost of the 512 arrays is empty
+  const std::string arrays = std::string(512, '[') + std::string(512, ']');
+  const Value value = parsed(arrays);
+  const Value* level = &value;
+  int depth = 0;
+  while (level->type == Type::Array && !level->items.empty()) {
+    level = &level->items[0];
+    ++depth;
+  }
+  EXPECT_EQ(depth, 511);  // the innermost of the 512 arrays is empty
 
-    std::string objects;
-    for (int i = 0; i < 511; ++i) objects += "{\"k\":";
-    objects += "[1]";
-    objects += std::string(511, '}');
-    EXPECT_EQ(parsed(objects).type, Type::Object);
+  std::string objects;
+  for (int i = 0; i < 511; ++i) objects += "{\"k\":";
+  objects += "[1]";
+  objects += std::string(511, '}');
+  EXPECT_EQ(parsed(objects).type, Type::Object);
 }
 
 TEST(MinijsonDepth, OneLevelTooDeepFailsAtItsBracket) {
-    EXPECT_EQ(error_of(std::string(513, '[') + std::string(513, ']')),
-              "nesting deeper than 512 levels at byte 512");
-    std::string mixed;
-    for (int i = 0; i < 256; ++i) mixed += "[{\"\":";
-    mixed += "{}";
-    EXPECT_EQ(error_of(mixed), "nesting deeper than 512 levels at byte 1280");
+  EXPECT_EQ(error_of(std::string(513, '[') + std::string(513, ']')),
+            "nesting deeper than 512 levels at byte 512");
+  std::string mixed;
+  for (int i = 0; i < 256; ++i) mixed += "[{\"\":";
+  mixed += "{}";
+  EXPECT_EQ(error_of(mixed), "nesting deeper than 512 levels at byte 1280");
 }
 
 TEST(MinijsonDepth, HugeNestingFailsWithoutExhaustingTheStack) {
-    EXPECT_EQ(error_of(std::string(100000, '[')), "nesting deeper than 512 levels at byte 512");
-    EXPECT_EQ(error_of(std::string(100000, '{')), "expected string at byte 1");
-    std::string objects;
-    for (int i = 0; i < 50000; ++i) objects += "{\"a\":";
-    EXPECT_EQ(error_of(objects), "nesting deeper than 512 levels at byte 2560");
+  EXPECT_EQ(error_of(std::string(100000, '[')), "nesting deeper than 512 levels at byte 512");
+  EXPECT_EQ(error_of(std::string(100000, '{')), "expected string at byte 1");
+  std::string objects;
+  for (int i = 0; i < 50000; ++i) objects += "{\"a\":";
+  EXPECT_EQ(error_of(objects), "nesting deeper than 512 levels at byte 2560");
 }
 
 TEST(MinijsonDepth, DepthIsCountedPerPathNotPerDocument) {
-    // Many siblings of depth 500 must not add up to a failure.
-    std::string deep = std::string(500, '[') + std::string(500, ']');
-    std::string text = "[";
-    for (int i = 0; i < 20; ++i) text += (i ? "," : "") + deep;
-    text += "]";
-    EXPECT_EQ(parsed(text).items.size(), 20u);
+  // Many siblings of depth 500 must not add up to a failure.
+  std::string deep = std::string(500, '[') + std::string(500, ']');
+  std::string text = "[";
+  for (int i = 0; i < 20; ++i) text += (i ? "," : "") + deep;
+  text += "]";
+  EXPECT_EQ(parsed(text).items.size(), 20u);
 }
 
 // --- Structure of parsed values ---------------------------------------------
 
 TEST(MinijsonValues, KindsAndContentOfEachAlternative) {
-    const Value value = parsed(
-        " {\"s\":\"x\",\"n\":-0.50e+3,\"t\":true,\"f\":false,\"z\":null,"
-        "\"a\":[1,\"2\",[]],\"o\":{}} ");
-    ASSERT_EQ(value.type, Type::Object);
-    ASSERT_EQ(value.members.size(), 7u);
-    EXPECT_EQ(value.get("s")->type, Type::String);
-    EXPECT_EQ(value.get("s")->text, "x");
-    EXPECT_EQ(value.get("n")->type, Type::Number);
-    EXPECT_EQ(value.get("n")->text, "-0.50e+3");
-    EXPECT_EQ(value.get("t")->type, Type::Bool);
-    EXPECT_TRUE(value.get("t")->boolean);
-    EXPECT_EQ(value.get("f")->type, Type::Bool);
-    EXPECT_FALSE(value.get("f")->boolean);
-    EXPECT_EQ(value.get("z")->type, Type::Null);
-    const Value& array = *value.get("a");
-    ASSERT_EQ(array.type, Type::Array);
-    ASSERT_EQ(array.items.size(), 3u);
-    EXPECT_EQ(array.items[0].text, "1");
-    EXPECT_EQ(array.items[1].type, Type::String);
-    EXPECT_EQ(array.items[2].type, Type::Array);
-    EXPECT_TRUE(array.items[2].items.empty());
-    EXPECT_EQ(value.get("o")->type, Type::Object);
-    EXPECT_TRUE(value.get("o")->members.empty());
-    // Alternatives other than the named one stay empty.
-    EXPECT_TRUE(value.text.empty());
-    EXPECT_TRUE(value.items.empty());
-    EXPECT_FALSE(value.boolean);
-    EXPECT_TRUE(array.items[0].items.empty());
-    EXPECT_TRUE(array.items[0].members.empty());
+  const Value value = parsed(
+      " {\"s\":\"x\",\"n\":-0.50e+3,\"t\":true,\"f\":false,\"z\":null,"
+      "\"a\":[1,\"2\",[]],\"o\":{}} ");
+  ASSERT_EQ(value.type, Type::Object);
+  ASSERT_EQ(value.members.size(), 7u);
+  EXPECT_EQ(value.get("s")->type, Type::String);
+  EXPECT_EQ(value.get("s")->text, "x");
+  EXPECT_EQ(value.get("n")->type, Type::Number);
+  EXPECT_EQ(value.get("n")->text, "-0.50e+3");
+  EXPECT_EQ(value.get("t")->type, Type::Bool);
+  EXPECT_TRUE(value.get("t")->boolean);
+  EXPECT_EQ(value.get("f")->type, Type::Bool);
+  EXPECT_FALSE(value.get("f")->boolean);
+  EXPECT_EQ(value.get("z")->type, Type::Null);
+  const Value& array = *value.get("a");
+  ASSERT_EQ(array.type, Type::Array);
+  ASSERT_EQ(array.items.size(), 3u);
+  EXPECT_EQ(array.items[0].text, "1");
+  EXPECT_EQ(array.items[1].type, Type::String);
+  EXPECT_EQ(array.items[2].type, Type::Array);
+  EXPECT_TRUE(array.items[2].items.empty());
+  EXPECT_EQ(value.get("o")->type, Type::Object);
+  EXPECT_TRUE(value.get("o")->members.empty());
+  // Alternatives other than the named one stay empty.
+  EXPECT_TRUE(value.text.empty());
+  EXPECT_TRUE(value.items.empty());
+  EXPECT_FALSE(value.boolean);
+  EXPECT_TRUE(array.items[0].items.empty());
+  EXPECT_TRUE(array.items[0].members.empty());
 }
 
 TEST(MinijsonValues, ArraysKeepEveryElementInOrderAtAnySize) {
-    // Elements of nested arrays are collected side by side while their outer
-    // arrays are still open; sizes around multiples of eight and nesting at
-    // every position must not mix them up.
-    for (int n = 0; n <= 40; ++n) {
-        std::string text = "[";
-        for (int i = 0; i < n; ++i) {
-            if (i > 0) text += ",";
-            if (i % 3 == 1) {
-                text += "[";
-                for (int j = 0; j < (i * 7) % 19; ++j) text += (j ? "," : "") + std::to_string(i * 100 + j);
-                text += "]";
-            } else if (i % 5 == 2) {
-                text += "{\"a\":[" + std::to_string(i) + ",[\"x\"]],\"b\":" + std::to_string(-i) + "}";
-            } else {
-                text += std::to_string(i);
-            }
-        }
+  // Elements of nested arrays are collected side by side while their outer
+  // arrays are still open; sizes around multiples of eight and nesting at
+  // every position must not mix them up.
+  for (int n = 0; n <= 40; ++n) {
+    std::string text = "[";
+    for (int i = 0; i < n; ++i) {
+      if (i > 0) text += ",";
+      if (i % 3 == 1) {
+        text += "[";
+        for (int j = 0; j < (i * 7) % 19; ++j) text += (j ? "," : "") + std::to_string(i * 100 + j);
         text += "]";
-        const Value value = parsed(text);
-        EXPECT_EQ(dump(value), text);
-        EXPECT_TRUE(only_named_alternatives(value)) << text;
+      } else if (i % 5 == 2) {
+        text += "{\"a\":[" + std::to_string(i) + ",[\"x\"]],\"b\":" + std::to_string(-i) + "}";
+      } else {
+        text += std::to_string(i);
+      }
     }
-    // A slot that held a finished element is reused for the next one.
-    const std::string reused =
-        "[[true,\"s\",[1],{\"o\":1},true,true,true,true,true,true],1,null,\"t\",[],{},2,3,4,5,6]";
-    const Value value = parsed(reused);
-    EXPECT_EQ(dump(value), reused);
-    EXPECT_TRUE(only_named_alternatives(value));
-    std::string grid = "[";
-    for (int row = 0; row < 12; ++row) {
-        grid += row ? ",[" : "[";
-        for (int col = 0; col < 17; ++col) grid += (col ? "," : "") + std::to_string(row * 17 + col);
-        grid += "]";
-    }
+    text += "]";
+    const Value value = parsed(text);
+    EXPECT_EQ(dump(value), text);
+    EXPECT_TRUE(only_named_alternatives(value)) << text;
+  }
+  // A slot that held a finished element is reused for the next one.
+  const std::string reused =
+      "[[true,\"s\",[1],{\"o\":1},true,true,true,true,true,true],1,null,\"t\",[],{},2,3,4,5,6]";
+  const Value value = parsed(reused);
+  EXPECT_EQ(dump(value), reused);
+  EXPECT_TRUE(only_named_alternatives(value));
+  std::string grid = "[";
+  for (int row = 0; row < 12; ++row) {
+    grid += row ? ",[" : "[";
+    for (int col = 0; col < 17; ++col) grid += (col ? "," : "") + std::to_string(row * 17 + col);
     grid += "]";
-    EXPECT_EQ(dump(parsed(grid)), grid);
+  }
+  grid += "]";
+  EXPECT_EQ(dump(parsed(grid)), grid);
 }
 
 TEST(MinijsonValues, CompactSortedTextReadsBackUnchanged) {
-    const char* const texts[] = {
-        "[]", "{}", "[[]]", "[{}]", "\"\"", "0", "null",
-        "{\"\":0,\"a\":[true,false,null],\"b\":{\"c\":{\"d\":\"e\"}}}",
-        "[[[[1]]],[[2],[3,[4,[5]]]],{\"k\":[[],{}]}]",
-        "{\"msg\":\"\xE4\xB8\xAD\xE6\x96\x87 text longer than sixteen bytes\",\"n\":-1.5E+10}",
-    };
-    for (const char* text : texts) {
-        const Value value = parsed(text);
-        EXPECT_EQ(dump(value), text);
-        EXPECT_TRUE(only_named_alternatives(value)) << text;
-    }
+  const char* const texts[] = {
+      "[]",
+      "{}",
+      "[[]]",
+      "[{}]",
+      "\"\"",
+      "0",
+      "null",
+      "{\"\":0,\"a\":[true,false,null],\"b\":{\"c\":{\"d\":\"e\"}}}",
+      "[[[[1]]],[[2],[3,[4,[5]]]],{\"k\":[[],{}]}]",
+      "{\"msg\":\"\xE4\xB8\xAD\xE6\x96\x87 text longer than sixteen bytes\",\"n\":-1.5E+10}",
+  };
+  for (const char* text : texts) {
+    const Value value = parsed(text);
+    EXPECT_EQ(dump(value), text);
+    EXPECT_TRUE(only_named_alternatives(value)) << text;
+  }
 }
 
 TEST(MinijsonValues, RepeatedKeyKeepsOnlyTheLastValue) {
-    const Value value = parsed("{\"k\":1,\"k\":2}");
-    ASSERT_EQ(value.members.size(), 1u);
-    EXPECT_EQ(value.get("k")->text, "2");
-    // The replacement is whole: nothing of the earlier kind survives.
-    const Value mixed = parsed("{\"k\":{\"x\":[1]},\"k\":\"s\"}");
-    EXPECT_EQ(mixed.get("k")->type, Type::String);
-    EXPECT_EQ(mixed.get("k")->text, "s");
-    EXPECT_TRUE(mixed.get("k")->members.empty());
+  const Value value = parsed("{\"k\":1,\"k\":2}");
+  ASSERT_EQ(value.members.size(), 1u);
+  EXPECT_EQ(value.get("k")->text, "2");
+  // The replacement is whole: nothing of the earlier kind survives.
+  const Value mixed = parsed("{\"k\":{\"x\":[1]},\"k\":\"s\"}");
+  EXPECT_EQ(mixed.get("k")->type, Type::String);
+  EXPECT_EQ(mixed.get("k")->text, "s");
+  EXPECT_TRUE(mixed.get("k")->members.empty());
 }
 
 TEST(MinijsonValues, MembersAreOrderedByKeyBytes) {
-    const Value value = parsed("{\"b\":1,\"a\":2,\"\xE4\xB8\xAD\":3,\"B\":4,\"\":5}");
-    std::string order;
-    for (const auto& member : value.members) order += member.first + "|";
-    EXPECT_EQ(order, "|B|a|b|\xE4\xB8\xAD|");
+  const Value value = parsed("{\"b\":1,\"a\":2,\"\xE4\xB8\xAD\":3,\"B\":4,\"\":5}");
+  std::string order;
+  for (const auto& member : value.members) order += member.first + "|";
+  EXPECT_EQ(order, "|B|a|b|\xE4\xB8\xAD|");
 }
 
 TEST(MinijsonValues, KeysAreComparedByBytes) {
-    const Value value = parsed("{\"a\\u0000b\":1,\"a\":2}");
-    EXPECT_EQ(value.get(std::string("a\0b", 3))->text, "1");
-    EXPECT_EQ(value.get("a")->text, "2");
-    EXPECT_EQ(value.get("A"), nullptr);
-    EXPECT_EQ(value.get("a "), nullptr);
+  const Value value = parsed("{\"a\\u0000b\":1,\"a\":2}");
+  EXPECT_EQ(value.get(std::string("a\0b", 3))->text, "1");
+  EXPECT_EQ(value.get("a")->text, "2");
+  EXPECT_EQ(value.get("A"), nullptr);
+  EXPECT_EQ(value.get("a "), nullptr);
 }
 
 TEST(MinijsonValues, AccessorsOnTheWrongKindGiveTheFallback) {
-    const Value array = parsed("[{\"a\":1}]");
-    EXPECT_EQ(array.get("a"), nullptr);
-    EXPECT_EQ(array.string_or("fb"), "fb");
-    const Value string = parsed("\"a\"");
-    EXPECT_EQ(string.get("a"), nullptr);
-    EXPECT_EQ(parsed("true").string_or("fb"), "fb");
-    EXPECT_EQ(parsed("null").string_or("fb"), "fb");
-    EXPECT_EQ(parsed("{}").string_or("fb"), "fb");
-    EXPECT_EQ(parsed("1.5e3").string_or("fb"), "1.5e3");
-    EXPECT_EQ(parsed("\"\"").string_or("fb"), "");
-    EXPECT_EQ(parsed("true").int64_or(7), 7);
-    EXPECT_EQ(parsed("[1]").int64_or(7), 7);
-    EXPECT_EQ(parsed("{\"a\":1}").int64_or(7), 7);
+  const Value array = parsed("[{\"a\":1}]");
+  EXPECT_EQ(array.get("a"), nullptr);
+  EXPECT_EQ(array.string_or("fb"), "fb");
+  const Value string = parsed("\"a\"");
+  EXPECT_EQ(string.get("a"), nullptr);
+  EXPECT_EQ(parsed("true").string_or("fb"), "fb");
+  EXPECT_EQ(parsed("null").string_or("fb"), "fb");
+  EXPECT_EQ(parsed("{}").string_or("fb"), "fb");
+  EXPECT_EQ(parsed("1.5e3").string_or("fb"), "1.5e3");
+  EXPECT_EQ(parsed("\"\"").string_or("fb"), "");
+  EXPECT_EQ(parsed("true").int64_or(7), 7);
+  EXPECT_EQ(parsed("[1]").int64_or(7), 7);
+  EXPECT_EQ(parsed("{\"a\":1}").int64_or(7), 7);
 }
 
 TEST(MinijsonValues, DefaultValueIsAnEmptyNull) {
-    const Value value;
-    EXPECT_EQ(value.type, Type::Null);
-    EXPECT_FALSE(value.boolean);
-    EXPECT_TRUE(value.text.empty());
-    EXPECT_TRUE(value.items.empty());
-    EXPECT_TRUE(value.members.empty());
-    EXPECT_EQ(sizeof(Value::Type), 4u);
-    // Containers must move values when they grow, never deep-copy them.
-    EXPECT_TRUE(std::is_nothrow_move_constructible<Value>::value);
+  const Value value;
+  EXPECT_EQ(value.type, Type::Null);
+  EXPECT_FALSE(value.boolean);
+  EXPECT_TRUE(value.text.empty());
+  EXPECT_TRUE(value.items.empty());
+  EXPECT_TRUE(value.members.empty());
+  EXPECT_EQ(sizeof(Value::Type), 4u);
+  // Containers must move values when they grow, never deep-copy them.
+  EXPECT_TRUE(std::is_nothrow_move_constructible<Value>::value);
 }
 
 TEST(MinijsonValues, ReusedOutputValueIsReplacedWhole) {
-    Value value = parsed("{\"a\":[1,2]}");
-    std::string error;
-    ASSERT_TRUE(minijson::parse("\"s\"", value, error));
-    EXPECT_EQ(value.type, Type::String);
-    EXPECT_TRUE(value.members.empty());
+  Value value = parsed("{\"a\":[1,2]}");
+  std::string error;
+  ASSERT_TRUE(minijson::parse("\"s\"", value, error));
+  EXPECT_EQ(value.type, Type::String);
+  EXPECT_TRUE(value.members.empty());
 }
 
 // --- Escapes, surrogates and raw bytes in strings ---------------------------
 
 struct DecodeCase {
-    std::string input;
-    std::string bytes;
+  std::string input;
+  std::string bytes;
 };
 
 TEST(MinijsonStrings, EscapesDecodeToExactBytes) {
-    const DecodeCase cases[] = {
-        {"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", "\"\\/\b\f\n\r\t"},
-        {"\"\\u0041\"", "A"},
-        {"\"\\u007f\"", "\x7F"},
-        {"\"\\u0080\"", "\xC2\x80"},
-        {"\"\\u00e9\"", "\xC3\xA9"},
-        {"\"\\u00E9\"", "\xC3\xA9"},
-        {"\"\\u07FF\"", "\xDF\xBF"},
-        {"\"\\u0800\"", "\xE0\xA0\x80"},
-        {"\"\\u4E2D\\u6587\"", "\xE4\xB8\xAD\xE6\x96\x87"},
-        {"\"\\uFFFF\"", "\xEF\xBF\xBF"},
-        {"\"\\uD800\\uDC00\"", "\xF0\x90\x80\x80"},
-        {"\"\\uD83D\\uDE00\"", "\xF0\x9F\x98\x80"},
-        {"\"\\udbff\\udfff\"", "\xF4\x8F\xBF\xBF"},
-        {"\"\\u0000\"", std::string("\0", 1)},
-        {"\"a\\u0000b\"", std::string("a\0b", 3)},
-        {"\"x\\n\\u00e9y\"", "x\n\xC3\xA9y"},
-    };
-    for (const DecodeCase& c : cases) {
-        const Value value = parsed(c.input);
-        EXPECT_EQ(value.type, Type::String) << c.input;
-        EXPECT_EQ(value.text, c.bytes) << c.input;
-    }
+  const DecodeCase cases[] = {
+      {"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", "\"\\/\b\f\n\r\t"},
+      {"\"\\u0041\"", "A"},
+      {"\"\\u007f\"", "\x7F"},
+      {"\"\\u0080\"", "\xC2\x80"},
+      {"\"\\u00e9\"", "\xC3\xA9"},
+      {"\"\\u00E9\"", "\xC3\xA9"},
+      {"\"\\u07FF\"", "\xDF\xBF"},
+      {"\"\\u0800\"", "\xE0\xA0\x80"},
+      {"\"\\u4E2D\\u6587\"", "\xE4\xB8\xAD\xE6\x96\x87"},
+      {"\"\\uFFFF\"", "\xEF\xBF\xBF"},
+      {"\"\\uD800\\uDC00\"", "\xF0\x90\x80\x80"},
+      {"\"\\uD83D\\uDE00\"", "\xF0\x9F\x98\x80"},
+      {"\"\\udbff\\udfff\"", "\xF4\x8F\xBF\xBF"},
+      {"\"\\u0000\"", std::string("\0", 1)},
+      {"\"a\\u0000b\"", std::string("a\0b", 3)},
+      {"\"x\\n\\u00e9y\"", "x\n\xC3\xA9y"},
+  };
+  for (const DecodeCase& c : cases) {
+    const Value value = parsed(c.input);
+    EXPECT_EQ(value.type, Type::String) << c.input;
+    EXPECT_EQ(value.text, c.bytes) << c.input;
+  }
 }
 
 TEST(MinijsonStrings, RawBytesFromSpaceUpPassUnchanged) {
-    // Multi-byte UTF-8 is copied, not validated: even 0xFF and lone
-    // continuation bytes pass through.
-    std::string body;
-    for (int c = 0x20; c < 0x100; ++c) {
-        if (c != '"' && c != '\\') body.push_back(static_cast<char>(c));
-    }
-    EXPECT_EQ(parsed("\"" + body + "\"").text, body);
-    EXPECT_EQ(parsed("\"\xFF\"").text, "\xFF");
-    EXPECT_EQ(parsed("\"\xE4\xB8\xAD\xE6\x96\x87\"").text, "\xE4\xB8\xAD\xE6\x96\x87");
+  // Multi-byte UTF-8 is copied, not validated: even 0xFF and lone
+  // continuation bytes pass through.
+  std::string body;
+  for (int c = 0x20; c < 0x100; ++c) {
+    if (c != '"' && c != '\\') body.push_back(static_cast<char>(c));
+  }
+  EXPECT_EQ(parsed("\"" + body + "\"").text, body);
+  EXPECT_EQ(parsed("\"\xFF\"").text, "\xFF");
+  EXPECT_EQ(parsed("\"\xE4\xB8\xAD\xE6\x96\x87\"").text, "\xE4\xB8\xAD\xE6\x96\x87");
 }
 
 TEST(MinijsonStrings, EveryControlByteIsRejected) {
-    for (int c = 0; c < 0x20; ++c) {
-        const std::string input = std::string("\"ab") + static_cast<char>(c) + "\"";
-        EXPECT_EQ(error_of(input), "control character in string at byte 4") << c;
-    }
+  for (int c = 0; c < 0x20; ++c) {
+    const std::string input = std::string("\"ab") + static_cast<char>(c) + "\"";
+    EXPECT_EQ(error_of(input), "control character in string at byte 4") << c;
+  }
 }
 
 TEST(MinijsonStrings, KeysDecodeLikeValues) {
-    const Value value = parsed("{\"\\u00e9\\n\":\"\\uD83D\\uDE00\"}");
-    const Value* member = value.get("\xC3\xA9\n");
-    ASSERT_NE(member, nullptr);
-    EXPECT_EQ(member->text, "\xF0\x9F\x98\x80");
-    EXPECT_EQ(error_of("{\"\\uDE00\":1}"), "unexpected low surrogate at byte 8");
+  const Value value = parsed("{\"\\u00e9\\n\":\"\\uD83D\\uDE00\"}");
+  const Value* member = value.get("\xC3\xA9\n");
+  ASSERT_NE(member, nullptr);
+  EXPECT_EQ(member->text, "\xF0\x9F\x98\x80");
+  EXPECT_EQ(error_of("{\"\\uDE00\":1}"), "unexpected low surrogate at byte 8");
 }
 
 // --- escape_string ----------------------------------------------------------
 
 TEST(MinijsonEscape, EachByteIsWrittenAsSpecified) {
-    EXPECT_EQ(minijson::escape_string(std::string("\"\\\n\x01/", 5)), "\\\"\\\\\\n\\u0001/");
-    EXPECT_EQ(minijson::escape_string(std::string("\b\f\r\t", 4)), "\\b\\f\\r\\t");
-    EXPECT_EQ(minijson::escape_string(std::string("\0\x1F\x0B", 3)), "\\u0000\\u001f\\u000b");
-    EXPECT_EQ(minijson::escape_string("\x7F\xE4\xB8\xAD\xFF"), "\x7F\xE4\xB8\xAD\xFF");
-    EXPECT_EQ(minijson::escape_string(""), "");
-    EXPECT_EQ(minijson::escape_string("plain text"), "plain text");
-    EXPECT_EQ(minijson::escape_string("a\"b\"c"), "a\\\"b\\\"c");
+  EXPECT_EQ(minijson::escape_string(std::string("\"\\\n\x01/", 5)), "\\\"\\\\\\n\\u0001/");
+  EXPECT_EQ(minijson::escape_string(std::string("\b\f\r\t", 4)), "\\b\\f\\r\\t");
+  EXPECT_EQ(minijson::escape_string(std::string("\0\x1F\x0B", 3)), "\\u0000\\u001f\\u000b");
+  EXPECT_EQ(minijson::escape_string("\x7F\xE4\xB8\xAD\xFF"), "\x7F\xE4\xB8\xAD\xFF");
+  EXPECT_EQ(minijson::escape_string(""), "");
+  EXPECT_EQ(minijson::escape_string("plain text"), "plain text");
+  EXPECT_EQ(minijson::escape_string("a\"b\"c"), "a\\\"b\\\"c");
 }
 
 TEST(MinijsonEscape, EveryByteRoundTripsThroughTheReader) {
-    std::string all;
-    for (int c = 0; c < 0x100; ++c) all.push_back(static_cast<char>(c));
-    all += all;
-    const Value value = parsed("\"" + minijson::escape_string(all) + "\"");
-    EXPECT_EQ(value.text, all);
+  std::string all;
+  for (int c = 0; c < 0x100; ++c) all.push_back(static_cast<char>(c));
+  all += all;
+  const Value value = parsed("\"" + minijson::escape_string(all) + "\"");
+  EXPECT_EQ(value.text, all);
 }
 
 // --- Number text and int64_or -----------------------------------------------
 
 TEST(MinijsonNumbers, TextIsKeptExactlyAsWritten) {
-    const char* const numbers[] = {
-        "0", "-0", "1", "-1", "0.5", "-0.50e+3", "1E5", "1e-0005", "123456789012345678901234567890",
-        "1.0000000000000000000000001", "1e999999", "-0.0e0", "100",
-    };
-    for (const char* number : numbers) {
-        const Value value = parsed(std::string(" ") + number + " ");
-        EXPECT_EQ(value.type, Type::Number) << number;
-        EXPECT_EQ(value.text, number);
-    }
-    EXPECT_EQ(parsed("[1,-2.5]").items[1].text, "-2.5");
+  const char* const numbers[] = {
+      "0",
+      "-0",
+      "1",
+      "-1",
+      "0.5",
+      "-0.50e+3",
+      "1E5",
+      "1e-0005",
+      "123456789012345678901234567890",
+      "1.0000000000000000000000001",
+      "1e999999",
+      "-0.0e0",
+      "100",
+  };
+  for (const char* number : numbers) {
+    const Value value = parsed(std::string(" ") + number + " ");
+    EXPECT_EQ(value.type, Type::Number) << number;
+    EXPECT_EQ(value.text, number);
+  }
+  EXPECT_EQ(parsed("[1,-2.5]").items[1].text, "-2.5");
 }
 
 struct IntegerCase {
-    const char* json;  // a JSON text
-    std::int64_t expected;
+  const char* json;  // a JSON text
+  std::int64_t expected;
 };
 
 TEST(MinijsonNumbers, Int64OrConvertsOnlyWholeInRangeIntegers) {
-    constexpr std::int64_t kFallback = 4242;
-    const IntegerCase cases[] = {
-        {"42", 42},
-        {"-12", -12},
-        {"0", 0},
-        {"-0", 0},
-        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
-        {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
-        {"9223372036854775808", kFallback},
-        {"-9223372036854775809", kFallback},
-        {"99999999999999999999", kFallback},
-        {"18446744073709551616", kFallback},
-        {"2.0", kFallback},
-        {"1.0", kFallback},
-        {"1e3", kFallback},
-        {"1E3", kFallback},
-        // Strings are read as strtoll would in the C locale.
-        {"\"-12\"", -12},
-        {"\" 42\"", 42},
-        {"\"\\t\\n\\r 42\"", 42},
-        {"\"\\u000b\\u000c7\"", 7},
-        {"\"+42\"", 42},
-        {"\"007\"", 7},
-        {"\"-9223372036854775808\"", std::numeric_limits<std::int64_t>::min()},
-        {"\"9223372036854775808\"", kFallback},
-        {"\"42 \"", kFallback},
-        {"\"4 2\"", kFallback},
-        {"\"\"", kFallback},
-        {"\" \"", kFallback},
-        {"\"+\"", kFallback},
-        {"\"-\"", kFallback},
-        {"\"+-1\"", kFallback},
-        {"\"- 1\"", kFallback},
-        {"\"0x10\"", kFallback},
-        {"\"12a\"", kFallback},
-        {"\"1\\u00002\"", kFallback},
-        {"\"\\u00a042\"", kFallback},
-        {"\"\xEF\xBC\x94\"", kFallback},  // a full-width digit is no digit
-    };
-    for (const IntegerCase& c : cases) {
-        EXPECT_EQ(parsed(c.json).int64_or(kFallback), c.expected) << c.json;
-    }
+  constexpr std::int64_t kFallback = 4242;
+  const IntegerCase cases[] = {
+      {"42", 42},
+      {"-12", -12},
+      {"0", 0},
+      {"-0", 0},
+      {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+      {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+      {"9223372036854775808", kFallback},
+      {"-9223372036854775809", kFallback},
+      {"99999999999999999999", kFallback},
+      {"18446744073709551616", kFallback},
+      {"2.0", kFallback},
+      {"1.0", kFallback},
+      {"1e3", kFallback},
+      {"1E3", kFallback},
+      // Strings are read as strtoll would in the C locale.
+      {"\"-12\"", -12},
+      {"\" 42\"", 42},
+      {"\"\\t\\n\\r 42\"", 42},
+      {"\"\\u000b\\u000c7\"", 7},
+      {"\"+42\"", 42},
+      {"\"007\"", 7},
+      {"\"-9223372036854775808\"", std::numeric_limits<std::int64_t>::min()},
+      {"\"9223372036854775808\"", kFallback},
+      {"\"42 \"", kFallback},
+      {"\"4 2\"", kFallback},
+      {"\"\"", kFallback},
+      {"\" \"", kFallback},
+      {"\"+\"", kFallback},
+      {"\"-\"", kFallback},
+      {"\"+-1\"", kFallback},
+      {"\"- 1\"", kFallback},
+      {"\"0x10\"", kFallback},
+      {"\"12a\"", kFallback},
+      {"\"1\\u00002\"", kFallback},
+      {"\"\\u00a042\"", kFallback},
+      {"\"\xEF\xBC\x94\"", kFallback},  // a full-width digit is no digit
+  };
+  for (const IntegerCase& c : cases) {
+    EXPECT_EQ(parsed(c.json).int64_or(kFallback), c.expected) << c.json;
+  }
 }
 
 TEST(MinijsonNumbers, Int64OrNeverTrustsAFallbackLookalike) {
-    // The fallback itself must come back unchanged, including its extremes.
-    const Value text = parsed("\"x\"");
-    EXPECT_EQ(text.int64_or(std::numeric_limits<std::int64_t>::min()),
-              std::numeric_limits<std::int64_t>::min());
-    EXPECT_EQ(text.int64_or(-1), -1);
-    EXPECT_EQ(parsed("-1").int64_or(0), -1);
+  // The fallback itself must come back unchanged, including its extremes.
+  const Value text = parsed("\"x\"");
+  EXPECT_EQ(text.int64_or(std::numeric_limits<std::int64_t>::min()),
+            std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(text.int64_or(-1), -1);
+  EXPECT_EQ(parsed("-1").int64_or(0), -1);
 }
 
 }  // namespace

@@ -16,155 +16,157 @@ std::string PayloadOf(const Pickle& p) { return std::string(p.Payload(), p.Paylo
 // --- Capacity growth: doubling, the page rule, and data kept across moves ---
 
 TEST(PickleCapacity, FreshPickleHoldsSixtyFourPayloadBytes) {
-    Pickle p(16);
-    EXPECT_EQ(p.Capacity(), 64u);
-    EXPECT_EQ(p.Size(), 16u);
-    EXPECT_EQ(p.PayloadSize(), 0u);
-    std::vector<char> bytes(64, 'a');
-    ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
-    EXPECT_EQ(p.Capacity(), 64u) << "an exact fit must not grow";
+  Pickle p(16);
+  EXPECT_EQ(p.Capacity(), 64u);
+  EXPECT_EQ(p.Size(), 16u);
+  EXPECT_EQ(p.PayloadSize(), 0u);
+  std::vector<char> bytes(64, 'a');
+  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
+  EXPECT_EQ(p.Capacity(), 64u) << "an exact fit must not grow";
 }
 
 TEST(PickleCapacity, SixtyFiveBytesDoubleTheCapacity) {
-    Pickle p(16);
-    std::vector<char> bytes(65, 'a');
-    ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
-    EXPECT_EQ(p.Capacity(), 128u);
-    EXPECT_EQ(p.PayloadSize(), 68u);
+  Pickle p(16);
+  std::vector<char> bytes(65, 'a');
+  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
+  EXPECT_EQ(p.Capacity(), 128u);
+  EXPECT_EQ(p.PayloadSize(), 68u);
 }
 
 TEST(PickleCapacity, PastOnePageStaysOneUnitShortOfAPageMultiple) {
-    Pickle p(16);
-    std::vector<char> chunk(64, 'x');
-    std::vector<std::size_t> seen;
-    for (int i = 0; i < 300; ++i) {
-        ASSERT_TRUE(p.WriteBytes(chunk.data(), chunk.size()));
-        if (seen.empty() || seen.back() != p.Capacity()) seen.push_back(p.Capacity());
-    }
-    const std::vector<std::size_t> expected = {64, 128, 256, 512, 1024, 2048, 4096, 8128, 16320, 32704};
-    EXPECT_EQ(seen, expected);
+  Pickle p(16);
+  std::vector<char> chunk(64, 'x');
+  std::vector<std::size_t> seen;
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(p.WriteBytes(chunk.data(), chunk.size()));
+    if (seen.empty() || seen.back() != p.Capacity()) seen.push_back(p.Capacity());
+  }
+  const std::vector<std::size_t> expected = {64,   128,  256,  512,   1024,
+                                             2048, 4096, 8128, 16320, 32704};
+  EXPECT_EQ(seen, expected);
 }
 
 TEST(PickleCapacity, LargeWriteGrowsToItsOwnSizeRoundedToUnits) {
-    Pickle p(16);
-    std::vector<char> bytes(10000, 'b');
-    ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
-    EXPECT_EQ(p.Capacity(), 10048u);
-    EXPECT_EQ(PayloadOf(p), std::string(10000, 'b'));
+  Pickle p(16);
+  std::vector<char> bytes(10000, 'b');
+  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
+  EXPECT_EQ(p.Capacity(), 10048u);
+  EXPECT_EQ(PayloadOf(p), std::string(10000, 'b'));
 }
 
 TEST(PickleCapacity, EarlierFieldsSurviveReallocation) {
-    Pickle p(8);
-    ASSERT_TRUE(p.WriteInt(0x01020304));
-    std::vector<char> big(5000, 'z');
-    ASSERT_TRUE(p.WriteBytes(big.data(), big.size()));
-    ASSERT_GT(p.Capacity(), 64u);
-    EXPECT_EQ(Ravoque::LoadLE32(p.Payload()), 0x01020304u);
-    EXPECT_EQ(Ravoque::LoadLE32(p.Data()), 5004u) << "payloadSize lives in the header";
+  Pickle p(8);
+  ASSERT_TRUE(p.WriteInt(0x01020304));
+  std::vector<char> big(5000, 'z');
+  ASSERT_TRUE(p.WriteBytes(big.data(), big.size()));
+  ASSERT_GT(p.Capacity(), 64u);
+  EXPECT_EQ(Ravoque::LoadLE32(p.Payload()), 0x01020304u);
+  EXPECT_EQ(Ravoque::LoadLE32(p.Data()), 5004u) << "payloadSize lives in the header";
 }
 
 // --- Field encodings and zeroed padding ---
 
 TEST(PickleEncoding, DataOfFiveBytesTakesTwelveWithZeroPadding) {
-    // Fresh allocations hold garbage (0xBE under ASan), so unzeroed padding shows.
-    Pickle q(16);
-    ASSERT_TRUE(q.WriteData("hello", 5));
-    EXPECT_EQ(q.PayloadSize(), 12u);
-    EXPECT_EQ(PayloadOf(q), std::string("\x05\x00\x00\x00hello\x00\x00\x00", 12));
+  // Fresh allocations hold garbage (0xBE under ASan), so unzeroed padding shows.
+  Pickle q(16);
+  ASSERT_TRUE(q.WriteData("hello", 5));
+  EXPECT_EQ(q.PayloadSize(), 12u);
+  EXPECT_EQ(PayloadOf(q), std::string("\x05\x00\x00\x00hello\x00\x00\x00", 12));
 }
 
 TEST(PickleEncoding, PaddingIsZeroedAfterGrowth) {
-    Pickle p(16);
-    std::vector<char> bytes(63, '\xFF');
-    ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));  // 63 + 1 pad
-    std::vector<char> more(4097, '\xFF');
-    ASSERT_TRUE(p.WriteBytes(more.data(), more.size()));  // grows, 3 pad bytes
-    const char* tail = p.Payload() + 64 + 4097;
-    EXPECT_EQ(p.Payload()[63], 0);
-    EXPECT_EQ(std::string(tail, 3), std::string(3, '\0'));
-    EXPECT_EQ(p.PayloadSize(), 64u + 4100u);
+  Pickle p(16);
+  std::vector<char> bytes(63, '\xFF');
+  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));  // 63 + 1 pad
+  std::vector<char> more(4097, '\xFF');
+  ASSERT_TRUE(p.WriteBytes(more.data(), more.size()));  // grows, 3 pad bytes
+  const char* tail = p.Payload() + 64 + 4097;
+  EXPECT_EQ(p.Payload()[63], 0);
+  EXPECT_EQ(std::string(tail, 3), std::string(3, '\0'));
+  EXPECT_EQ(p.PayloadSize(), 64u + 4100u);
 }
 
 TEST(PickleEncoding, EmptyDataIsOnlyTheLength) {
-    Pickle p(16);
-    ASSERT_TRUE(p.WriteData(nullptr, 0));
-    EXPECT_EQ(PayloadOf(p), std::string(4, '\0'));
+  Pickle p(16);
+  ASSERT_TRUE(p.WriteData(nullptr, 0));
+  EXPECT_EQ(PayloadOf(p), std::string(4, '\0'));
 }
 
 TEST(PickleEncoding, IntIsLittleEndian) {
-    Pickle p(4);
-    ASSERT_TRUE(p.WriteInt(-2));
-    ASSERT_TRUE(p.WriteInt(0x11223344));
-    EXPECT_EQ(PayloadOf(p), std::string("\xFE\xFF\xFF\xFF\x44\x33\x22\x11", 8));
+  Pickle p(4);
+  ASSERT_TRUE(p.WriteInt(-2));
+  ASSERT_TRUE(p.WriteInt(0x11223344));
+  EXPECT_EQ(PayloadOf(p), std::string("\xFE\xFF\xFF\xFF\x44\x33\x22\x11", 8));
 }
 
 // --- Refused writes leave the pickle unchanged ---
 
 TEST(PickleRefusedWrites, LengthsBeyondTheFormatAreRefusedUnwritten) {
-    Pickle p(16);
-    ASSERT_TRUE(p.WriteInt(7));
-    const char dummy = 0;
-    // The pointer is never read: the sizes are refused before any copy.
-    EXPECT_FALSE(p.WriteData(&dummy, static_cast<std::size_t>(std::numeric_limits<int32_t>::max()) + 1));
-    EXPECT_FALSE(p.WriteBytes(&dummy, Pickle::kMaxPayloadSize + 1));
-    EXPECT_FALSE(p.WriteBytes(&dummy, std::numeric_limits<std::size_t>::max()));
-    EXPECT_FALSE(p.WriteData(&dummy, std::numeric_limits<std::size_t>::max()));
-    EXPECT_EQ(p.PayloadSize(), 4u);
-    EXPECT_EQ(p.Capacity(), 64u);
+  Pickle p(16);
+  ASSERT_TRUE(p.WriteInt(7));
+  const char dummy = 0;
+  // The pointer is never read: the sizes are refused before any copy.
+  EXPECT_FALSE(
+      p.WriteData(&dummy, static_cast<std::size_t>(std::numeric_limits<int32_t>::max()) + 1));
+  EXPECT_FALSE(p.WriteBytes(&dummy, Pickle::kMaxPayloadSize + 1));
+  EXPECT_FALSE(p.WriteBytes(&dummy, std::numeric_limits<std::size_t>::max()));
+  EXPECT_FALSE(p.WriteData(&dummy, std::numeric_limits<std::size_t>::max()));
+  EXPECT_EQ(p.PayloadSize(), 4u);
+  EXPECT_EQ(p.Capacity(), 64u);
 }
 
 TEST(PickleRefusedWrites, NullDataWithALengthIsRefused) {
-    Pickle p(16);
-    EXPECT_FALSE(p.WriteBytes(nullptr, 3));
-    EXPECT_FALSE(p.WriteData(nullptr, 3));
-    EXPECT_TRUE(p.WriteBytes(nullptr, 0));
-    EXPECT_EQ(p.PayloadSize(), 0u);
+  Pickle p(16);
+  EXPECT_FALSE(p.WriteBytes(nullptr, 3));
+  EXPECT_FALSE(p.WriteData(nullptr, 3));
+  EXPECT_TRUE(p.WriteBytes(nullptr, 0));
+  EXPECT_EQ(p.PayloadSize(), 0u);
 }
 
 TEST(PickleRefusedWrites, ViewsAreNeverWritten) {
-    Pickle source(4);
-    ASSERT_TRUE(source.WriteInt(1));
-    std::string bytes(source.Data(), source.Size());
-    const std::string before = bytes;
-    Pickle view(bytes.data(), bytes.size());
-    ASSERT_TRUE(view.IsReadOnly());
-    EXPECT_FALSE(view.WriteInt(2));
-    EXPECT_FALSE(view.WriteData("x", 1));
-    EXPECT_EQ(bytes, before);
+  Pickle source(4);
+  ASSERT_TRUE(source.WriteInt(1));
+  std::string bytes(source.Data(), source.Size());
+  const std::string before = bytes;
+  Pickle view(bytes.data(), bytes.size());
+  ASSERT_TRUE(view.IsReadOnly());
+  EXPECT_FALSE(view.WriteInt(2));
+  EXPECT_FALSE(view.WriteData("x", 1));
+  EXPECT_EQ(bytes, before);
 }
 
 // --- Read-only views over received bytes: header size from the length ---
 
 TEST(PickleView, HeaderSizeIsLengthMinusPayloadSize) {
-    Pickle source(12);
-    ASSERT_TRUE(source.WriteInt(5));
-    Pickle view(source.Data(), source.Size());
-    EXPECT_EQ(view.HeaderSize(), 12u);
-    EXPECT_EQ(view.PayloadSize(), 4u);
-    EXPECT_EQ(view.Payload(), source.Data() + 12) << "a view must not copy";
-    EXPECT_EQ(view.Capacity(), Pickle::kCapacityReadOnly);
+  Pickle source(12);
+  ASSERT_TRUE(source.WriteInt(5));
+  Pickle view(source.Data(), source.Size());
+  EXPECT_EQ(view.HeaderSize(), 12u);
+  EXPECT_EQ(view.PayloadSize(), 4u);
+  EXPECT_EQ(view.Payload(), source.Data() + 12) << "a view must not copy";
+  EXPECT_EQ(view.Capacity(), Pickle::kCapacityReadOnly);
 }
 
 TEST(PickleView, InconsistentBytesGiveAnInvalidView) {
-    struct Case {
-        const char* what;
-        std::string bytes;
-    };
-    const Case cases[] = {
-        {"shorter than the size field", std::string("\x00\x00\x00", 3)},
-        {"payload as long as everything", std::string("\x08\x00\x00\x00\x00\x00\x00\x00", 8)},
-        {"payload longer than everything", std::string("\xFF\xFF\xFF\xFF\x00\x00\x00\x00", 8)},
-        {"header not a multiple of 4", std::string("\x02\x00\x00\x00\x00\x00\x00", 7)},
-    };
-    for (const Case& c : cases) {
-        Pickle view(c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(view.Data(), nullptr) << c.what;
-        EXPECT_EQ(view.Payload(), nullptr) << c.what;
-        EXPECT_EQ(view.PayloadSize(), 0u) << c.what;
-        EXPECT_EQ(view.Size(), 0u) << c.what;
-    }
-    Pickle none(nullptr, 16);
-    EXPECT_EQ(none.Data(), nullptr);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"shorter than the size field", std::string("\x00\x00\x00", 3)},
+      {"payload as long as everything", std::string("\x08\x00\x00\x00\x00\x00\x00\x00", 8)},
+      {"payload longer than everything", std::string("\xFF\xFF\xFF\xFF\x00\x00\x00\x00", 8)},
+      {"header not a multiple of 4", std::string("\x02\x00\x00\x00\x00\x00\x00", 7)},
+  };
+  for (const Case& c : cases) {
+    Pickle view(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(view.Data(), nullptr) << c.what;
+    EXPECT_EQ(view.Payload(), nullptr) << c.what;
+    EXPECT_EQ(view.PayloadSize(), 0u) << c.what;
+    EXPECT_EQ(view.Size(), 0u) << c.what;
+  }
+  Pickle none(nullptr, 16);
+  EXPECT_EQ(none.Data(), nullptr);
 }
 
 }  // namespace

@@ -20,72 +20,72 @@ namespace {
 uint64_t fake_clock() { return 123456789; }
 
 std::size_t packets_sent(RecordingClient& client) {
-    std::lock_guard<std::mutex> lock(client.mutex);
-    return client.packets.size();
+  std::lock_guard<std::mutex> lock(client.mutex);
+  return client.packets.size();
 }
 
 }  // namespace
 
 TEST(OverlayPacket, CarriesThePictureAsVideoOfChannelZero) {
-    std::uint8_t pixels[4] = {};
-    const MediaPacket packet = make_overlay_packet(pixels, 648000, 77);
-    std::uint32_t words[42];
-    std::memcpy(words, &packet, sizeof words);  // the first 168 bytes as 32-bit words
-    const std::uint32_t expected_head[] = {2, 0, 0, 0, 900, 180, 0, 10, 1, 12, 2, 7, 2, 0};
-    for (int i = 0; i < 14; ++i) EXPECT_EQ(words[i], expected_head[i]) << "offset " << 4 * i;
-    EXPECT_EQ(packet.data[0], pixels);
-    for (int i = 1; i < 8; ++i) EXPECT_EQ(packet.data[i], nullptr);
-    EXPECT_EQ(packet.linesize[0], 3600);
-    for (int i = 1; i < 8; ++i) EXPECT_EQ(packet.linesize[i], 0);
-    EXPECT_EQ(packet.audio_bytes, 648000u);
-    EXPECT_EQ(packet.reserved156, 0u);
-    EXPECT_EQ(packet.timestamp, 77u);
+  std::uint8_t pixels[4] = {};
+  const MediaPacket packet = make_overlay_packet(pixels, 648000, 77);
+  std::uint32_t words[42];
+  std::memcpy(words, &packet, sizeof words);  // the first 168 bytes as 32-bit words
+  const std::uint32_t expected_head[] = {2, 0, 0, 0, 900, 180, 0, 10, 1, 12, 2, 7, 2, 0};
+  for (int i = 0; i < 14; ++i) EXPECT_EQ(words[i], expected_head[i]) << "offset " << 4 * i;
+  EXPECT_EQ(packet.data[0], pixels);
+  for (int i = 1; i < 8; ++i) EXPECT_EQ(packet.data[i], nullptr);
+  EXPECT_EQ(packet.linesize[0], 3600);
+  for (int i = 1; i < 8; ++i) EXPECT_EQ(packet.linesize[i], 0);
+  EXPECT_EQ(packet.audio_bytes, 648000u);
+  EXPECT_EQ(packet.reserved156, 0u);
+  EXPECT_EQ(packet.timestamp, 77u);
 }
 
 TEST(FrameLoop, SendsTheCurrentPictureOnlyWhileConnectedAndStopsOnRequest) {
-    RecordingClient client;
-    AppContext app;
-    app.client.reset(&client);
-    app.frame_pixels.assign(648000, 0x11);
-    app.frame_thread = std::thread(frame_loop, std::ref(app), fake_clock);
+  RecordingClient client;
+  AppContext app;
+  app.client.reset(&client);
+  app.frame_pixels.assign(648000, 0x11);
+  app.frame_thread = std::thread(frame_loop, std::ref(app), fake_clock);
 
-    std::this_thread::sleep_for(350ms);
-    EXPECT_EQ(packets_sent(client), 0u);  // not connected yet
+  std::this_thread::sleep_for(350ms);
+  EXPECT_EQ(packets_sent(client), 0u);  // not connected yet
 
-    app.connected = true;
-    std::this_thread::sleep_for(350ms);
-    {
-        std::lock_guard<std::mutex> lock(client.mutex);
-        ASSERT_GE(client.packets.size(), 2u);  // the same picture again on every pass
-        EXPECT_LE(client.packets.size(), 5u);  // paced by the 100 ms sleep
-        EXPECT_EQ(client.packets[0].audio_bytes, 648000u);
-        EXPECT_EQ(client.packets[0].timestamp, 123456789u);
-        EXPECT_EQ(client.first_pixel[0], 0x11);
-        EXPECT_EQ(client.timeouts[0], 80u);
-    }
+  app.connected = true;
+  std::this_thread::sleep_for(350ms);
+  {
+    std::lock_guard<std::mutex> lock(client.mutex);
+    ASSERT_GE(client.packets.size(), 2u);  // the same picture again on every pass
+    EXPECT_LE(client.packets.size(), 5u);  // paced by the 100 ms sleep
+    EXPECT_EQ(client.packets[0].audio_bytes, 648000u);
+    EXPECT_EQ(client.packets[0].timestamp, 123456789u);
+    EXPECT_EQ(client.first_pixel[0], 0x11);
+    EXPECT_EQ(client.timeouts[0], 80u);
+  }
 
-    // A new picture is picked up without any other signal; an empty one is
-    // not sent.
-    {
-        std::lock_guard<std::mutex> lock(app.frame_mutex);
-        app.frame_pixels.assign(648000, 0x22);
-    }
-    std::this_thread::sleep_for(250ms);
-    {
-        std::lock_guard<std::mutex> lock(client.mutex);
-        EXPECT_EQ(client.first_pixel.back(), 0x22);
-    }
-    {
-        std::lock_guard<std::mutex> lock(app.frame_mutex);
-        app.frame_pixels.clear();
-    }
-    std::this_thread::sleep_for(150ms);
-    const std::size_t before = packets_sent(client);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(packets_sent(client), before);
+  // A new picture is picked up without any other signal; an empty one is
+  // not sent.
+  {
+    std::lock_guard<std::mutex> lock(app.frame_mutex);
+    app.frame_pixels.assign(648000, 0x22);
+  }
+  std::this_thread::sleep_for(250ms);
+  {
+    std::lock_guard<std::mutex> lock(client.mutex);
+    EXPECT_EQ(client.first_pixel.back(), 0x22);
+  }
+  {
+    std::lock_guard<std::mutex> lock(app.frame_mutex);
+    app.frame_pixels.clear();
+  }
+  std::this_thread::sleep_for(150ms);
+  const std::size_t before = packets_sent(client);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(packets_sent(client), before);
 
-    const auto start = std::chrono::steady_clock::now();
-    app.stopping = true;
-    app.frame_thread.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
+  const auto start = std::chrono::steady_clock::now();
+  app.stopping = true;
+  app.frame_thread.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
 }

@@ -15,110 +15,111 @@ const std::wstring kNoLibrary = L"无法初始化互动连接，请确认 Quenlo
 const std::wstring kNoHost = L"无法连接Halvory，请从互动工具入口重新启动。";
 
 struct Outcome {
-    std::wstring text;
-    std::wstring caption;
-    std::wstring owner;  // class of the owner window; empty without owner
-    DWORD exit_code = STILL_ACTIVE;
+  std::wstring text;
+  std::wstring caption;
+  std::wstring owner;  // class of the owner window; empty without owner
+  DWORD exit_code = STILL_ACTIVE;
 };
 
 // Starts the panel, answers its one message box and waits for the end.
 Outcome run_panel(const PanelFolder& folder, const std::wstring& arguments) {
-    PanelProcess panel(folder, arguments);
-    Outcome outcome;
-    const HWND box = panel.message_box();
-    if (box != nullptr) {
-        outcome.caption = window_text(box);
-        wchar_t owner_class[64] = {};
-        if (const HWND owner = ::GetWindow(box, GW_OWNER)) ::GetClassNameW(owner, owner_class, 64);
-        outcome.owner = owner_class;
-        outcome.text = take_message_box(box);
-    }
-    outcome.exit_code = panel.wait_exit();
-    return outcome;
+  PanelProcess panel(folder, arguments);
+  Outcome outcome;
+  const HWND box = panel.message_box();
+  if (box != nullptr) {
+    outcome.caption = window_text(box);
+    wchar_t owner_class[64] = {};
+    if (const HWND owner = ::GetWindow(box, GW_OWNER)) ::GetClassNameW(owner, owner_class, 64);
+    outcome.owner = owner_class;
+    outcome.text = take_message_box(box);
+  }
+  outcome.exit_code = panel.wait_exit();
+  return outcome;
 }
-
 
 }  // namespace
 
 // Missing or bad options: an unowned box and exit code 2, before any library
 // is looked for.
 TEST(LaunchOptions, RejectedOptionsShowTheirTextAndExitWith2) {
-    const struct {
-        const wchar_t* arguments;
-        const std::wstring& text;
-    } cases[] = {
-        {L"", kNoPipeName},
-        {L"--pipeName= --maxChannels=1", kNoPipeName},
-        {L"--PipeName=a --maxChannels=1", kNoPipeName},
-        {L"-pipeName=a --maxChannels=1", kNoPipeName},
-        {L"--pipeName=a", kNoChannels},
-        {L"--pipeName=a --maxChannels=0", kBadChannels},
-        {L"--pipeName=a --maxChannels=abc", kBadChannels},
-        {L"--pipeName=a --maxChannels=", kBadChannels},
-        {L"--pipeName=a --maxChannels=4294967296", kBadChannels},
-        // A bad value stops the reading: later arguments are never seen, and
-        // its text wins over the missing pipe name.
-        {L"--maxChannels=abc", kBadChannels},
-        {L"--pipeName=a --maxChannels=x --maxChannels=3", kBadChannels},
-    };
-    const PanelFolder folder(L"");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "arguments: " << std::string(c.arguments, c.arguments + wcslen(c.arguments)));
-        const Outcome outcome = run_panel(folder, c.arguments);
-        EXPECT_EQ(outcome.text, c.text);
-        EXPECT_EQ(outcome.caption, L"Tessaly");
-        EXPECT_EQ(outcome.owner, L"");
-        EXPECT_EQ(outcome.exit_code, 2u);
-    }
+  const struct {
+    const wchar_t* arguments;
+    const std::wstring& text;
+  } cases[] = {
+      {L"", kNoPipeName},
+      {L"--pipeName= --maxChannels=1", kNoPipeName},
+      {L"--PipeName=a --maxChannels=1", kNoPipeName},
+      {L"-pipeName=a --maxChannels=1", kNoPipeName},
+      {L"--pipeName=a", kNoChannels},
+      {L"--pipeName=a --maxChannels=0", kBadChannels},
+      {L"--pipeName=a --maxChannels=abc", kBadChannels},
+      {L"--pipeName=a --maxChannels=", kBadChannels},
+      {L"--pipeName=a --maxChannels=4294967296", kBadChannels},
+      // A bad value stops the reading: later arguments are never seen, and
+      // its text wins over the missing pipe name.
+      {L"--maxChannels=abc", kBadChannels},
+      {L"--pipeName=a --maxChannels=x --maxChannels=3", kBadChannels},
+  };
+  const PanelFolder folder(L"");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << "arguments: " << std::string(c.arguments, c.arguments + wcslen(c.arguments)));
+    const Outcome outcome = run_panel(folder, c.arguments);
+    EXPECT_EQ(outcome.text, c.text);
+    EXPECT_EQ(outcome.caption, L"Tessaly");
+    EXPECT_EQ(outcome.owner, L"");
+    EXPECT_EQ(outcome.exit_code, 2u);
+  }
 }
 
 // Without a usable Quenlo.dll beside the program: the box, owned by the panel
 // window, and exit code 5. Accepted options get this far.
 TEST(LaunchOptions, MissingLibraryGivesItsBoxAndExit5) {
-    const PanelFolder folder(L"");
-    for (const wchar_t* arguments : {L"--pipeName=a --maxChannels=2", L"--pipeName=a --maxChannels=4abc"}) {
-        const Outcome outcome = run_panel(folder, arguments);
-        EXPECT_EQ(outcome.text, kNoLibrary);
-        EXPECT_EQ(outcome.owner, L"TessalyControlPanel");
-        EXPECT_EQ(outcome.exit_code, 5u);
-    }
+  const PanelFolder folder(L"");
+  for (const wchar_t* arguments :
+       {L"--pipeName=a --maxChannels=2", L"--pipeName=a --maxChannels=4abc"}) {
+    const Outcome outcome = run_panel(folder, arguments);
+    EXPECT_EQ(outcome.text, kNoLibrary);
+    EXPECT_EQ(outcome.owner, L"TessalyControlPanel");
+    EXPECT_EQ(outcome.exit_code, 5u);
+  }
 }
 
 TEST(LaunchOptions, LibraryWithoutCreatePipeClientGivesItsBoxAndExit5) {
-    const PanelFolder folder(L"fake_quenlo_no_client.dll");
-    const Outcome outcome = run_panel(folder, L"--pipeName=a --maxChannels=1");
-    EXPECT_EQ(outcome.text, kNoLibrary);
-    EXPECT_EQ(outcome.exit_code, 5u);
+  const PanelFolder folder(L"fake_quenlo_no_client.dll");
+  const Outcome outcome = run_panel(folder, L"--pipeName=a --maxChannels=1");
+  EXPECT_EQ(outcome.text, kNoLibrary);
+  EXPECT_EQ(outcome.exit_code, 5u);
 }
 
 TEST(LaunchOptions, FailedCreateShowsItsBoxAndEndsWith0) {
-    const PanelFolder folder(L"fake_quenlo.dll");
-    folder.write(L"create_fails", "");
-    const Outcome outcome = run_panel(folder, L"--pipeName=a --maxChannels=1");
-    EXPECT_EQ(outcome.text, kNoHost);
-    EXPECT_EQ(outcome.owner, L"TessalyControlPanel");
-    EXPECT_EQ(outcome.exit_code, 0u);
+  const PanelFolder folder(L"fake_quenlo.dll");
+  folder.write(L"create_fails", "");
+  const Outcome outcome = run_panel(folder, L"--pipeName=a --maxChannels=1");
+  EXPECT_EQ(outcome.text, kNoHost);
+  EXPECT_EQ(outcome.owner, L"TessalyControlPanel");
+  EXPECT_EQ(outcome.exit_code, 0u);
 }
 
 // Accepted values reach Create as read by wcstoul; the program then runs until
 // the library reports the disconnection, and ends with 0.
 TEST(LaunchOptions, AcceptedValuesReachCreateAndDisconnectEndsWith0) {
-    const struct {
-        const wchar_t* arguments;
-        const char* created;
-    } cases[] = {
-        {L"--pipeName=a --maxChannels=4abc", "a|4"},
-        {L"--maxChannels=-1 \"--pipeName=b c\" --layoutMode=x --halvoryVersion=9", "b c|4294967295"},
-        {L"--pipeName=x --maxChannels=2 --pipeName=y --maxChannels=3", "y|3"},
-    };
-    for (const auto& c : cases) {
-        const PanelFolder folder(L"fake_quenlo.dll");
-        PanelProcess panel(folder, c.arguments);
-        ASSERT_NE(panel.panel(), nullptr);
-        EXPECT_TRUE(eventually([&] { return folder.read(L"created.txt") == c.created; }))
-            << folder.read(L"created.txt");
-        folder.send(L"1.evt", "2");  // EVENT_DISCONNECTED
-        EXPECT_EQ(panel.wait_exit(), 0u);
-        EXPECT_EQ(folder.read(L"log_sink.txt"), "1");  // the sink keeps every line to itself
-    }
+  const struct {
+    const wchar_t* arguments;
+    const char* created;
+  } cases[] = {
+      {L"--pipeName=a --maxChannels=4abc", "a|4"},
+      {L"--maxChannels=-1 \"--pipeName=b c\" --layoutMode=x --halvoryVersion=9", "b c|4294967295"},
+      {L"--pipeName=x --maxChannels=2 --pipeName=y --maxChannels=3", "y|3"},
+  };
+  for (const auto& c : cases) {
+    const PanelFolder folder(L"fake_quenlo.dll");
+    PanelProcess panel(folder, c.arguments);
+    ASSERT_NE(panel.panel(), nullptr);
+    EXPECT_TRUE(eventually([&] { return folder.read(L"created.txt") == c.created; }))
+        << folder.read(L"created.txt");
+    folder.send(L"1.evt", "2");  // EVENT_DISCONNECTED
+    EXPECT_EQ(panel.wait_exit(), 0u);
+    EXPECT_EQ(folder.read(L"log_sink.txt"), "1");  // the sink keeps every line to itself
+  }
 }

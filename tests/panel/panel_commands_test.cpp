@@ -14,72 +14,75 @@ using namespace tessaly;
 
 namespace {
 
-LiveComment comment(const std::string& id, const std::string& nickname, const std::string& content) {
-    LiveComment c;
-    c.msg_id = id;
-    c.nickname = nickname;
-    c.content = content;
-    return c;
+LiveComment comment(const std::string& id, const std::string& nickname,
+                    const std::string& content) {
+  LiveComment c;
+  c.msg_id = id;
+  c.nickname = nickname;
+  c.content = content;
+  return c;
 }
 
 BOOL CALLBACK find_own_box(HWND window, LPARAM param) {
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    wchar_t name[16] = {};
-    ::GetClassNameW(window, name, 16);
-    if (process == ::GetCurrentProcessId() && std::wstring(name) == L"#32770" && ::IsWindowVisible(window)) {
-        *reinterpret_cast<HWND*>(param) = window;
-        return FALSE;
-    }
-    return TRUE;
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  wchar_t name[16] = {};
+  ::GetClassNameW(window, name, 16);
+  if (process == ::GetCurrentProcessId() && std::wstring(name) == L"#32770" &&
+      ::IsWindowVisible(window)) {
+    *reinterpret_cast<HWND*>(param) = window;
+    return FALSE;
+  }
+  return TRUE;
 }
 
 // Answers the next message box of this process from another thread; yields
 // its text.
 std::future<std::wstring> answer_next_box() {
-    return std::async(std::launch::async, [] {
-        for (int i = 0; i < 500; ++i) {
-            HWND box = nullptr;
-            ::EnumWindows(find_own_box, reinterpret_cast<LPARAM>(&box));
-            if (box != nullptr) {
-                wchar_t text[256] = {};
-                ::GetDlgItemTextW(box, 0xFFFF, text, 256);
-                ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-                return std::wstring(text);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return std::wstring(L"(no box)");
-    });
+  return std::async(std::launch::async, [] {
+    for (int i = 0; i < 500; ++i) {
+      HWND box = nullptr;
+      ::EnumWindows(find_own_box, reinterpret_cast<LPARAM>(&box));
+      if (box != nullptr) {
+        wchar_t text[256] = {};
+        ::GetDlgItemTextW(box, 0xFFFF, text, 256);
+        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return std::wstring(text);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::wstring(L"(no box)");
+  });
 }
 
 class PanelCommandsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        g_app = &app;
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = window_proc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = kWindowClass;
-        ::RegisterClassExW(&wc);  // already registered by an earlier case: fine
-        ASSERT_NE(::CreateWindowExW(0, kWindowClass, L"Tessaly", WS_CAPTION, 0, 0, 860, 660, nullptr,
-                                    nullptr, wc.hInstance, &app),
-                  nullptr);
-    }
-    void TearDown() override {
-        app.closing = true;
-        ::DestroyWindow(app.hwnd);
-        g_app = nullptr;
-    }
+ protected:
+  void SetUp() override {
+    g_app = &app;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = window_proc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kWindowClass;
+    ::RegisterClassExW(&wc);  // already registered by an earlier case: fine
+    ASSERT_NE(::CreateWindowExW(0, kWindowClass, L"Tessaly", WS_CAPTION, 0, 0, 860, 660, nullptr,
+                                nullptr, wc.hInstance, &app),
+              nullptr);
+  }
+  void TearDown() override {
+    app.closing = true;
+    ::DestroyWindow(app.hwnd);
+    g_app = nullptr;
+  }
 
-    std::wstring list_entry(int index) {
-        wchar_t text[256] = {};
-        ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text));
-        return text;
-    }
+  std::wstring list_entry(int index) {
+    wchar_t text[256] = {};
+    ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_GETTEXT, index,
+                          reinterpret_cast<LPARAM>(text));
+    return text;
+  }
 
-    AppContext app;
+  AppContext app;
 };
 
 }  // namespace
@@ -87,31 +90,31 @@ protected:
 // A comment that arrives between a refill and the click shifts every
 // candidate: the selected row must not be mapped onto the wrong comment.
 TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
-    app.engine.ingest(comment("m1", "a", "picked"));
-    refresh_candidates(app);
-    ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_SETCURSEL, 0, 0);
-    app.engine.ingest(comment("m2", "b", "newer"));
-    app.candidates_dirty = true;
+  app.engine.ingest(comment("m1", "a", "picked"));
+  refresh_candidates(app);
+  ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_SETCURSEL, 0, 0);
+  app.engine.ingest(comment("m2", "b", "newer"));
+  app.candidates_dirty = true;
 
-    auto box = answer_next_box();
-    confirm_candidate(app);
-    EXPECT_EQ(box.get(), L"请先选择一条评论。");
-    EXPECT_EQ(app.confirmed_text, L"");
-    EXPECT_FALSE(app.candidates_dirty);
-    EXPECT_EQ(list_entry(0), L"b：newer");
+  auto box = answer_next_box();
+  confirm_candidate(app);
+  EXPECT_EQ(box.get(), L"请先选择一条评论。");
+  EXPECT_EQ(app.confirmed_text, L"");
+  EXPECT_FALSE(app.candidates_dirty);
+  EXPECT_EQ(list_entry(0), L"b：newer");
 
-    // With an up-to-date list the selected row is the confirmed comment.
-    ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_SETCURSEL, 1, 0);
-    confirm_candidate(app);
-    EXPECT_EQ(app.confirmed_text, L"picked");
-    EXPECT_EQ(app.overlay_mode, static_cast<std::int32_t>(OverlayMode::Comment));
+  // With an up-to-date list the selected row is the confirmed comment.
+  ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_SETCURSEL, 1, 0);
+  confirm_candidate(app);
+  EXPECT_EQ(app.confirmed_text, L"picked");
+  EXPECT_EQ(app.overlay_mode, static_cast<std::int32_t>(OverlayMode::Comment));
 }
 
 TEST_F(PanelCommandsTest, EntriesWithoutNicknameOrWithBadUtf8) {
-    EXPECT_EQ(candidate_entry_text({"m", "", "内容"}), L"内容");
-    EXPECT_EQ(candidate_entry_text({"m", "昵称", "bad\xff"}), L"");
-    app.engine.ingest(comment("m1", "n", "bad\xff"));
-    refresh_candidates(app);
-    EXPECT_EQ(::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_GETCOUNT, 0, 0), 1);
-    EXPECT_EQ(list_entry(0), L"");
+  EXPECT_EQ(candidate_entry_text({"m", "", "内容"}), L"内容");
+  EXPECT_EQ(candidate_entry_text({"m", "昵称", "bad\xff"}), L"");
+  app.engine.ingest(comment("m1", "n", "bad\xff"));
+  refresh_candidates(app);
+  EXPECT_EQ(::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_GETCOUNT, 0, 0), 1);
+  EXPECT_EQ(list_entry(0), L"");
 }

@@ -20,45 +20,45 @@ std::wstring build_folder();
 // empty, that file of the build folder copied as Quenlo.dll. Removed again,
 // with everything in it, when the object goes away.
 class PanelFolder {
-public:
-    explicit PanelFolder(const std::wstring& library);
-    ~PanelFolder();
-    PanelFolder(const PanelFolder&) = delete;
-    PanelFolder& operator=(const PanelFolder&) = delete;
+ public:
+  explicit PanelFolder(const std::wstring& library);
+  ~PanelFolder();
+  PanelFolder(const PanelFolder&) = delete;
+  PanelFolder& operator=(const PanelFolder&) = delete;
 
-    const std::wstring& path() const { return path_; }
-    std::string read(const std::wstring& name) const;  // "" when missing
-    void write(const std::wstring& name, const std::string& bytes) const;
-    // Puts `bytes` into the fake library's inbox under `name` (.json or .evt).
-    void send(const std::wstring& name, const std::string& bytes) const;
+  const std::wstring& path() const { return path_; }
+  std::string read(const std::wstring& name) const;  // "" when missing
+  void write(const std::wstring& name, const std::string& bytes) const;
+  // Puts `bytes` into the fake library's inbox under `name` (.json or .evt).
+  void send(const std::wstring& name, const std::string& bytes) const;
 
-private:
-    std::wstring path_;
+ private:
+  std::wstring path_;
 };
 
 // A running Tessaly.exe; killed if still running when the object goes away.
 class PanelProcess {
-public:
-    PanelProcess(const PanelFolder& folder, const std::wstring& arguments);
-    ~PanelProcess();
-    PanelProcess(const PanelProcess&) = delete;
-    PanelProcess& operator=(const PanelProcess&) = delete;
+ public:
+  PanelProcess(const PanelFolder& folder, const std::wstring& arguments);
+  ~PanelProcess();
+  PanelProcess(const PanelProcess&) = delete;
+  PanelProcess& operator=(const PanelProcess&) = delete;
 
-    DWORD id() const { return info_.dwProcessId; }
-    bool running() const;
-    // The exit code, or STILL_ACTIVE when it did not end within `timeout`.
-    DWORD wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
-    // The top-level window of `window_class` owned by this process, or null
-    // after `timeout`. Hidden windows count when `visible_only` is false.
-    HWND find_window(const wchar_t* window_class, bool visible_only = true,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
-    HWND panel() const { return find_window(L"TessalyControlPanel"); }
-    // Its message box, once the box shows its text (a box is found by class
-    // before its texts are set), or null after 20 s or when the program ended.
-    HWND message_box() const;
+  DWORD id() const { return info_.dwProcessId; }
+  bool running() const;
+  // The exit code, or STILL_ACTIVE when it did not end within `timeout`.
+  DWORD wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+  // The top-level window of `window_class` owned by this process, or null
+  // after `timeout`. Hidden windows count when `visible_only` is false.
+  HWND find_window(const wchar_t* window_class, bool visible_only = true,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+  HWND panel() const { return find_window(L"TessalyControlPanel"); }
+  // Its message box, once the box shows its text (a box is found by class
+  // before its texts are set), or null after 20 s or when the program ended.
+  HWND message_box() const;
 
-private:
-    PROCESS_INFORMATION info_{};
+ private:
+  PROCESS_INFORMATION info_{};
 };
 
 std::wstring window_text(HWND window);

@@ -28,35 +28,35 @@ IPipeClient& IPipeClient::operator=(IPipeClient&&) noexcept { return *this; }
 
 // Lives on the test's stack: Release never deletes.
 class RecordingClient final : public Quenlo::IPipeClient {
-public:
-    uint32_t AddRef() override { return ++refs; }
-    uint32_t Release() override { return --refs; }
-    int32_t QueryInterface(const Quenlo::InterfaceId&, void** out) override {
-        *out = nullptr;
-        return Quenlo::kNoInterface;
-    }
-    uint32_t IsConnected() override { return 0; }
-    void SetCallback(PipeCallback, void*) override {}
-    int32_t Create(const wchar_t*, uint32_t) override { return 1; }
-    void Destroy() override {}
-    int32_t SendMessage(uint32_t type, const char* data, uint32_t length) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        sent.emplace_back(type, std::string(data, length));
-        return 1;
-    }
-    int32_t WritePacket(const MediaPacket* packet, uint32_t timeout_ms) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        packets.push_back(*packet);
-        first_pixel.push_back(packet->data[0] != nullptr ? packet->data[0][0] : 0);
-        timeouts.push_back(timeout_ms);
-        return 1;
-    }
-    int32_t WritePacketAsync(const MediaPacket*) override { return 1; }
+ public:
+  uint32_t AddRef() override { return ++refs; }
+  uint32_t Release() override { return --refs; }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void** out) override {
+    *out = nullptr;
+    return Quenlo::kNoInterface;
+  }
+  uint32_t IsConnected() override { return 0; }
+  void SetCallback(PipeCallback, void*) override {}
+  int32_t Create(const wchar_t*, uint32_t) override { return 1; }
+  void Destroy() override {}
+  int32_t SendMessage(uint32_t type, const char* data, uint32_t length) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    sent.emplace_back(type, std::string(data, length));
+    return 1;
+  }
+  int32_t WritePacket(const MediaPacket* packet, uint32_t timeout_ms) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    packets.push_back(*packet);
+    first_pixel.push_back(packet->data[0] != nullptr ? packet->data[0][0] : 0);
+    timeouts.push_back(timeout_ms);
+    return 1;
+  }
+  int32_t WritePacketAsync(const MediaPacket*) override { return 1; }
 
-    uint32_t refs = 1;
-    std::mutex mutex;
-    std::vector<std::pair<uint32_t, std::string>> sent;
-    std::vector<MediaPacket> packets;
-    std::vector<uint8_t> first_pixel;  // copied during the call: the buffer is the panel's
-    std::vector<uint32_t> timeouts;
+  uint32_t refs = 1;
+  std::mutex mutex;
+  std::vector<std::pair<uint32_t, std::string>> sent;
+  std::vector<MediaPacket> packets;
+  std::vector<uint8_t> first_pixel;  // copied during the call: the buffer is the panel's
+  std::vector<uint32_t> timeouts;
 };

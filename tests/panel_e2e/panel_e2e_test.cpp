@@ -36,282 +36,282 @@ const char kBrokenUtf8[] = "连接暂时中断，等待Halvory恢复连接…";
 const char kDisconnectedUtf8[] = "Halvory已断开，插件将安全退出。";
 
 std::int64_t unix_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 std::wstring fresh_pipe_name() {
-    static int serial = 0;
-    return L"e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+  static int serial = 0;
+  return L"e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
 }
 
 std::string comment(const std::string& id, const std::string& user, const std::string& content) {
-    return R"({"msg_type_str":"live_comment","msg_id":")" + id + R"(","sec_open_id":")" + user +
-           R"(","nickname":"n","content":")" + content + R"(","timestamp":1})";
+  return R"({"msg_type_str":"live_comment","msg_id":")" + id + R"(","sec_open_id":")" + user +
+         R"(","nickname":"n","content":")" + content + R"(","timestamp":1})";
 }
 
 // What the host saw; filled on the library's threads.
 struct HostRecord {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<std::pair<std::uint32_t, std::string>> messages;  // type, payload
-    std::chrono::steady_clock::time_point connected_at;
-    std::vector<std::chrono::steady_clock::time_point> packet_times;
-    std::vector<MediaPacket> packets;            // the records, plane pointers stale
-    std::vector<std::uint8_t> last_pixels;       // plane 0 of the last video packet
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<std::pair<std::uint32_t, std::string>> messages;  // type, payload
+  std::chrono::steady_clock::time_point connected_at;
+  std::vector<std::chrono::steady_clock::time_point> packet_times;
+  std::vector<MediaPacket> packets;       // the records, plane pointers stale
+  std::vector<std::uint8_t> last_pixels;  // plane 0 of the last video packet
 
-    void on_event(IPC_EVENT_TYPE event, std::uint32_t type, const char* data,
-                  std::uint32_t length) {
-        std::lock_guard<std::mutex> hold(lock);
-        if (event == EVENT_CONNECTED) {
-            connected_at = std::chrono::steady_clock::now();
-        } else if (event == EVENT_MESSAGE) {
-            messages.emplace_back(type, std::string(data, length));
-        } else if (event == EVENT_PACKET && length == sizeof(MediaPacket)) {
-            MediaPacket packet;
-            std::memcpy(&packet, data, sizeof packet);
-            packet_times.push_back(std::chrono::steady_clock::now());
-            packets.push_back(packet);
-            const std::size_t bytes = std::size_t(packet.height) * std::size_t(packet.linesize[0]);
-            if (packet.data[0] != nullptr && packet.linesize[0] > 0 && bytes <= 1920u * 1080u * 4u) {
-                last_pixels.assign(packet.data[0], packet.data[0] + bytes);
-            }
-        }
-        changed.notify_all();
+  void on_event(IPC_EVENT_TYPE event, std::uint32_t type, const char* data, std::uint32_t length) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (event == EVENT_CONNECTED) {
+      connected_at = std::chrono::steady_clock::now();
+    } else if (event == EVENT_MESSAGE) {
+      messages.emplace_back(type, std::string(data, length));
+    } else if (event == EVENT_PACKET && length == sizeof(MediaPacket)) {
+      MediaPacket packet;
+      std::memcpy(&packet, data, sizeof packet);
+      packet_times.push_back(std::chrono::steady_clock::now());
+      packets.push_back(packet);
+      const std::size_t bytes = std::size_t(packet.height) * std::size_t(packet.linesize[0]);
+      if (packet.data[0] != nullptr && packet.linesize[0] > 0 && bytes <= 1920u * 1080u * 4u) {
+        last_pixels.assign(packet.data[0], packet.data[0] + bytes);
+      }
     }
+    changed.notify_all();
+  }
 
-    // Waits until `condition` (called under the lock) holds.
-    template <typename Condition>
-    bool wait(Condition condition, std::chrono::milliseconds timeout = 10s) {
-        std::unique_lock<std::mutex> hold(lock);
-        return changed.wait_for(hold, timeout, condition);
-    }
+  // Waits until `condition` (called under the lock) holds.
+  template <typename Condition>
+  bool wait(Condition condition, std::chrono::milliseconds timeout = 10s) {
+    std::unique_lock<std::mutex> hold(lock);
+    return changed.wait_for(hold, timeout, condition);
+  }
 };
 
 // panel_trace.dll's hooks on the UI thread of the panel owning `window`.
 class PanelTrace {
-public:
-    explicit PanelTrace(HWND window)
-        : module_(::LoadLibraryW((build_folder() + L"panel_trace.dll").c_str())) {
-        const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
-        if (module_ == nullptr || thread == 0) return;
-        auto proc = [&](const char* name) {
-            return reinterpret_cast<HOOKPROC>(
-                reinterpret_cast<void*>(::GetProcAddress(module_, name)));
-        };
-        call_ = ::SetWindowsHookExW(WH_CALLWNDPROC, proc("trace_call_wnd_proc"), module_, thread);
-        get_ = ::SetWindowsHookExW(WH_GETMESSAGE, proc("trace_get_message"), module_, thread);
-    }
-    ~PanelTrace() {
-        if (call_ != nullptr) ::UnhookWindowsHookEx(call_);
-        if (get_ != nullptr) ::UnhookWindowsHookEx(get_);
-        if (module_ != nullptr) ::FreeLibrary(module_);
-    }
-    PanelTrace(const PanelTrace&) = delete;
-    PanelTrace& operator=(const PanelTrace&) = delete;
+ public:
+  explicit PanelTrace(HWND window)
+      : module_(::LoadLibraryW((build_folder() + L"panel_trace.dll").c_str())) {
+    const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
+    if (module_ == nullptr || thread == 0) return;
+    auto proc = [&](const char* name) {
+      return reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
+    };
+    call_ = ::SetWindowsHookExW(WH_CALLWNDPROC, proc("trace_call_wnd_proc"), module_, thread);
+    get_ = ::SetWindowsHookExW(WH_GETMESSAGE, proc("trace_get_message"), module_, thread);
+  }
+  ~PanelTrace() {
+    if (call_ != nullptr) ::UnhookWindowsHookEx(call_);
+    if (get_ != nullptr) ::UnhookWindowsHookEx(get_);
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+  PanelTrace(const PanelTrace&) = delete;
+  PanelTrace& operator=(const PanelTrace&) = delete;
 
-    bool installed() const { return call_ != nullptr && get_ != nullptr; }
+  bool installed() const { return call_ != nullptr && get_ != nullptr; }
 
-    // The trace's lines, read from the panel's folder.
-    static std::vector<std::string> lines(const PanelFolder& folder) {
-        std::vector<std::string> out;
-        std::istringstream in(folder.read(L"panel-trace.txt"));
-        for (std::string line; std::getline(in, line);) out.push_back(line);
-        return out;
-    }
+  // The trace's lines, read from the panel's folder.
+  static std::vector<std::string> lines(const PanelFolder& folder) {
+    std::vector<std::string> out;
+    std::istringstream in(folder.read(L"panel-trace.txt"));
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
 
-private:
-    HMODULE module_;
-    HHOOK call_ = nullptr;
-    HHOOK get_ = nullptr;
+ private:
+  HMODULE module_;
+  HHOOK call_ = nullptr;
+  HHOOK get_ = nullptr;
 };
 
 class PanelEndToEnd : public ::testing::Test {
-protected:
-    bool open_host() { return host.open(build_folder() + L"Quenlo.dll", pipe, 1); }
-    void start_panel() {
-        panel = std::make_unique<PanelProcess>(folder, L"--pipeName=" + pipe + L" --maxChannels=1");
-        window = panel->panel();
-    }
-    // The host side is up once the panel's three requests arrived: the
-    // panel's callback is then known to be installed and connected.
-    bool subscribed() {
-        return record.wait([&] { return record.messages.size() >= 3; });
-    }
-    bool send(const std::string& json) { return host.send(1, json); }
-    HWND item(int id) const { return ::GetDlgItem(window, id); }
-    void click(int id) const { ::PostMessageW(item(id), BM_CLICK, 0, 0); }
-    bool shows(int id, const std::wstring& text) const {
-        return eventually([&] { return item_text(window, id) == text; }, 10s);
-    }
+ protected:
+  bool open_host() { return host.open(build_folder() + L"Quenlo.dll", pipe, 1); }
+  void start_panel() {
+    panel = std::make_unique<PanelProcess>(folder, L"--pipeName=" + pipe + L" --maxChannels=1");
+    window = panel->panel();
+  }
+  // The host side is up once the panel's three requests arrived: the
+  // panel's callback is then known to be installed and connected.
+  bool subscribed() {
+    return record.wait([&] { return record.messages.size() >= 3; });
+  }
+  bool send(const std::string& json) { return host.send(1, json); }
+  HWND item(int id) const { return ::GetDlgItem(window, id); }
+  void click(int id) const { ::PostMessageW(item(id), BM_CLICK, 0, 0); }
+  bool shows(int id, const std::wstring& text) const {
+    return eventually([&] { return item_text(window, id) == text; }, 10s);
+  }
 
-    std::wstring pipe = fresh_pipe_name();
-    HostRecord record;  // outlives the host, whose threads fill it
-    panel_host::QuenloHost host{[this](IPC_EVENT_TYPE event, std::uint32_t type, const char* data,
-                                       std::uint32_t length) {
+  std::wstring pipe = fresh_pipe_name();
+  HostRecord record;  // outlives the host, whose threads fill it
+  panel_host::QuenloHost host{
+      [this](IPC_EVENT_TYPE event, std::uint32_t type, const char* data, std::uint32_t length) {
         record.on_event(event, type, data, length);
-    }};
-    PanelFolder folder{L"Quenlo.dll"};
-    std::unique_ptr<PanelProcess> panel;
-    HWND window = nullptr;
+      }};
+  PanelFolder folder{L"Quenlo.dll"};
+  std::unique_ptr<PanelProcess> panel;
+  HWND window = nullptr;
 };
 
 // --- The link coming up -------------------------------------------------------------------
 
 TEST_F(PanelEndToEnd, SubscribesToTheThreeEventsInOrderWithFreshIdentifiers) {
-    ASSERT_TRUE(open_host());
-    const std::int64_t before = unix_ms();
-    start_panel();
-    ASSERT_TRUE(subscribed());
-    const std::int64_t after = unix_ms();
+  ASSERT_TRUE(open_host());
+  const std::int64_t before = unix_ms();
+  start_panel();
+  ASSERT_TRUE(subscribed());
+  const std::int64_t after = unix_ms();
 
-    const char* const names[] = {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"};
-    std::lock_guard<std::mutex> hold(record.lock);
-    ASSERT_EQ(record.messages.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-        const std::string& text = record.messages[i].second;
-        EXPECT_EQ(record.messages[i].first, 101u);
-        const std::regex form(std::string(R"re(\{"type":"request","reqId":"subscribe-)re") +
-                              names[i] +
-                              R"re(-([0-9]+)","method":"x\.subscribeEvent","params":\{"eventName":")re" +
-                              names[i] + R"re(","timestamp":([0-9]+)\}\})re");
-        std::smatch parts;
-        ASSERT_TRUE(std::regex_match(text, parts, form)) << text;
-        EXPECT_EQ(parts[1].str(), parts[2].str()) << text;
-        const std::int64_t ms = std::stoll(parts[1].str());
-        EXPECT_TRUE(ms >= before && ms <= after) << text << " not in [" << before << ", " << after << "]";
-    }
+  const char* const names[] = {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"};
+  std::lock_guard<std::mutex> hold(record.lock);
+  ASSERT_EQ(record.messages.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    const std::string& text = record.messages[i].second;
+    EXPECT_EQ(record.messages[i].first, 101u);
+    const std::regex form(
+        std::string(R"re(\{"type":"request","reqId":"subscribe-)re") + names[i] +
+        R"re(-([0-9]+)","method":"x\.subscribeEvent","params":\{"eventName":")re" + names[i] +
+        R"re(","timestamp":([0-9]+)\}\})re");
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(text, parts, form)) << text;
+    EXPECT_EQ(parts[1].str(), parts[2].str()) << text;
+    const std::int64_t ms = std::stoll(parts[1].str());
+    EXPECT_TRUE(ms >= before && ms <= after)
+        << text << " not in [" << before << ", " << after << "]";
+  }
 }
 
 // --- Connection changes --------------------------------------------------------------------
 
 TEST_F(PanelEndToEnd, StatusLineFollowsConnectBreakAndDisconnectAndTheProgramEndsWithZero) {
-    start_panel();  // before the host serves the pipe: the client keeps trying
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(item_text(window, 100), kConnecting);
-    const PanelTrace trace(window);
-    ASSERT_TRUE(trace.installed());
+  start_panel();  // before the host serves the pipe: the client keeps trying
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(item_text(window, 100), kConnecting);
+  const PanelTrace trace(window);
+  ASSERT_TRUE(trace.installed());
 
-    ASSERT_TRUE(open_host());
-    EXPECT_TRUE(shows(100, kConnected));
-    host.close();  // the host goes away: the pipe breaks under the panel
-    EXPECT_EQ(panel->wait_exit(15s), 0u);
+  ASSERT_TRUE(open_host());
+  EXPECT_TRUE(shows(100, kConnected));
+  host.close();  // the host goes away: the pipe breaks under the panel
+  EXPECT_EQ(panel->wait_exit(15s), 0u);
 
-    std::vector<std::string> statuses;
-    for (const std::string& line : PanelTrace::lines(folder)) {
-        if (line.rfind("status ", 0) == 0) statuses.push_back(line.substr(7));
-    }
-    EXPECT_EQ(statuses, (std::vector<std::string>{kConnectedUtf8, kBrokenUtf8, kDisconnectedUtf8}));
+  std::vector<std::string> statuses;
+  for (const std::string& line : PanelTrace::lines(folder)) {
+    if (line.rfind("status ", 0) == 0) statuses.push_back(line.substr(7));
+  }
+  EXPECT_EQ(statuses, (std::vector<std::string>{kConnectedUtf8, kBrokenUtf8, kDisconnectedUtf8}));
 }
 
 TEST_F(PanelEndToEnd, HostProcessThatDiesEndsTheProgramWithZero) {
-    std::wstring command = L"\"" + build_folder() + L"test-host.exe\" --pipe " + pipe;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION host_process{};
-    // Not inheriting handles: the panel must see the host's pipe end vanish.
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                                 nullptr, nullptr, &startup, &host_process));
-    start_panel();
-    const bool connected = window != nullptr && shows(100, kConnected);
-    ::TerminateProcess(host_process.hProcess, 1);
-    ::WaitForSingleObject(host_process.hProcess, 5000);
-    ::CloseHandle(host_process.hThread);
-    ::CloseHandle(host_process.hProcess);
-    ASSERT_TRUE(connected);
-    EXPECT_EQ(panel->wait_exit(15s), 0u);
+  std::wstring command = L"\"" + build_folder() + L"test-host.exe\" --pipe " + pipe;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION host_process{};
+  // Not inheriting handles: the panel must see the host's pipe end vanish.
+  ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &host_process));
+  start_panel();
+  const bool connected = window != nullptr && shows(100, kConnected);
+  ::TerminateProcess(host_process.hProcess, 1);
+  ::WaitForSingleObject(host_process.hProcess, 5000);
+  ::CloseHandle(host_process.hThread);
+  ::CloseHandle(host_process.hProcess);
+  ASSERT_TRUE(connected);
+  EXPECT_EQ(panel->wait_exit(15s), 0u);
 }
 
 // --- Comments --------------------------------------------------------------------------------
 
 TEST_F(PanelEndToEnd, RepeatedMessageIdCountsOnce) {
-    ASSERT_TRUE(open_host());
-    start_panel();
-    ASSERT_TRUE(subscribed());
-    click(106);  // start the default vote: tokens 1 and 2
-    ASSERT_TRUE(eventually([&] { return ::IsWindowEnabled(item(107)) != FALSE; }));
+  ASSERT_TRUE(open_host());
+  start_panel();
+  ASSERT_TRUE(subscribed());
+  click(106);  // start the default vote: tokens 1 and 2
+  ASSERT_TRUE(eventually([&] { return ::IsWindowEnabled(item(107)) != FALSE; }));
 
-    // Twice within one text, once more in a later one; other viewers, so
-    // only the message id makes them one.
-    ASSERT_TRUE(send("[" + comment("m1", "u1", "1") + "," + comment("m1", "u2", "1") + "]"));
-    ASSERT_TRUE(send(comment("m1", "u3", "1")));
-    // The last text's vote shows that everything before it was taken.
-    ASSERT_TRUE(send(comment("m2", "u4", "2")));
-    ASSERT_TRUE(shows(110, L"2  选项二：1 票"));
-    EXPECT_EQ(item_text(window, 109), L"1  选项一：1 票");
+  // Twice within one text, once more in a later one; other viewers, so
+  // only the message id makes them one.
+  ASSERT_TRUE(send("[" + comment("m1", "u1", "1") + "," + comment("m1", "u2", "1") + "]"));
+  ASSERT_TRUE(send(comment("m1", "u3", "1")));
+  // The last text's vote shows that everything before it was taken.
+  ASSERT_TRUE(send(comment("m2", "u4", "2")));
+  ASSERT_TRUE(shows(110, L"2  选项二：1 票"));
+  EXPECT_EQ(item_text(window, 109), L"1  选项一：1 票");
 }
 
 TEST_F(PanelEndToEnd, FocusAndCloseInOneTextBringForwardThenCloseAndCountNothing) {
-    ASSERT_TRUE(open_host());
-    start_panel();
-    ASSERT_TRUE(subscribed());
-    const PanelTrace trace(window);
-    ASSERT_TRUE(trace.installed());
-    ::PostMessageW(window, WM_CLOSE, 0, 0);  // the close box only hides the panel
-    ASSERT_TRUE(eventually([&] { return !::IsWindowVisible(window); }));
+  ASSERT_TRUE(open_host());
+  start_panel();
+  ASSERT_TRUE(subscribed());
+  const PanelTrace trace(window);
+  ASSERT_TRUE(trace.installed());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);  // the close box only hides the panel
+  ASSERT_TRUE(eventually([&] { return !::IsWindowVisible(window); }));
 
-    ASSERT_TRUE(send(R"({"eventName":"OPEN_WIN_FOCUS","data":[)" + comment("c1", "u1", "1") + "," +
-                     comment("c2", "u2", "hello") + R"(],"notice":{"eventName":"OPEN_WIN_CLOSE"}})"));
-    EXPECT_EQ(panel->wait_exit(15s), 0u);
+  ASSERT_TRUE(send(R"({"eventName":"OPEN_WIN_FOCUS","data":[)" + comment("c1", "u1", "1") + "," +
+                   comment("c2", "u2", "hello") + R"(],"notice":{"eventName":"OPEN_WIN_CLOSE"}})"));
+  EXPECT_EQ(panel->wait_exit(15s), 0u);
 
-    // From the hiding on: the focus request (WM_APP + 4) shows the panel,
-    // then the close request (WM_APP + 5); no comment (WM_APP + 1) at all.
-    std::vector<std::string> lines = PanelTrace::lines(folder);
-    const auto hidden = std::find(lines.begin(), lines.end(), "show 0");
-    ASSERT_NE(hidden, lines.end());
-    std::vector<std::string> after(hidden + 1, lines.end());
-    ASSERT_GE(after.size(), 3u);
-    after.resize(3);
-    EXPECT_EQ(after, (std::vector<std::string>{"app 4", "show 1", "app 5"}));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "app 1"), 0);
+  // From the hiding on: the focus request (WM_APP + 4) shows the panel,
+  // then the close request (WM_APP + 5); no comment (WM_APP + 1) at all.
+  std::vector<std::string> lines = PanelTrace::lines(folder);
+  const auto hidden = std::find(lines.begin(), lines.end(), "show 0");
+  ASSERT_NE(hidden, lines.end());
+  std::vector<std::string> after(hidden + 1, lines.end());
+  ASSERT_GE(after.size(), 3u);
+  after.resize(3);
+  EXPECT_EQ(after, (std::vector<std::string>{"app 4", "show 1", "app 5"}));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "app 1"), 0);
 }
 
 // --- Video frames ----------------------------------------------------------------------------
 
 TEST_F(PanelEndToEnd, VideoPacketsCarryTheIdlePictureAboutTenTimesASecond) {
-    ASSERT_TRUE(open_host());
-    start_panel();
-    ASSERT_TRUE(record.wait([&] { return !record.packets.empty(); }));
-    std::this_thread::sleep_for(2s);
+  ASSERT_TRUE(open_host());
+  start_panel();
+  ASSERT_TRUE(record.wait([&] { return !record.packets.empty(); }));
+  std::this_thread::sleep_for(2s);
 
-    std::lock_guard<std::mutex> hold(record.lock);
-    // Sending starts with the link, with the picture drawn at start-up.
-    EXPECT_LT(record.packet_times.front() - record.connected_at, 1s);
-    const auto window_start = record.packet_times.back() - 2s;
-    const auto in_window = std::count_if(record.packet_times.begin(), record.packet_times.end(),
-                                         [&](auto t) { return t > window_start; });
-    EXPECT_GE(in_window, 12);
-    EXPECT_LE(in_window, 22);
+  std::lock_guard<std::mutex> hold(record.lock);
+  // Sending starts with the link, with the picture drawn at start-up.
+  EXPECT_LT(record.packet_times.front() - record.connected_at, 1s);
+  const auto window_start = record.packet_times.back() - 2s;
+  const auto in_window = std::count_if(record.packet_times.begin(), record.packet_times.end(),
+                                       [&](auto t) { return t > window_start; });
+  EXPECT_GE(in_window, 12);
+  EXPECT_LE(in_window, 22);
 
-    const MediaPacket& p = record.packets.back();
-    const std::uint32_t head[] = {p.kind,       p.channel,     p.reserved8,   p.flip,
-                                  p.width,      p.height,      p.reserved24,  p.video_info0,
-                                  p.video_info1, p.format};
-    EXPECT_EQ(std::vector<std::uint32_t>(std::begin(head), std::end(head)),
-              (std::vector<std::uint32_t>{2, 0, 0, 0, 900, 180, 0, 10, 1, 12}));
-    std::uint32_t carried[3];
-    std::memcpy(carried, p.reserved40, sizeof carried);
-    EXPECT_EQ(std::vector<std::uint32_t>(carried, carried + 3), (std::vector<std::uint32_t>{2, 7, 2}));
-    EXPECT_EQ(p.linesize[0], 3600);
-    EXPECT_EQ(p.audio_bytes, 648000u);
-    EXPECT_GT(p.timestamp, record.packets.front().timestamp);
+  const MediaPacket& p = record.packets.back();
+  const std::uint32_t head[] = {p.kind,   p.channel,    p.reserved8,   p.flip,        p.width,
+                                p.height, p.reserved24, p.video_info0, p.video_info1, p.format};
+  EXPECT_EQ(std::vector<std::uint32_t>(std::begin(head), std::end(head)),
+            (std::vector<std::uint32_t>{2, 0, 0, 0, 900, 180, 0, 10, 1, 12}));
+  std::uint32_t carried[3];
+  std::memcpy(carried, p.reserved40, sizeof carried);
+  EXPECT_EQ(std::vector<std::uint32_t>(carried, carried + 3),
+            (std::vector<std::uint32_t>{2, 7, 2}));
+  EXPECT_EQ(p.linesize[0], 3600);
+  EXPECT_EQ(p.audio_bytes, 648000u);
+  EXPECT_GT(p.timestamp, record.packets.front().timestamp);
 
-    const std::vector<std::uint8_t> idle = tessaly::render_overlay(0, tessaly::InteractionEngine(), L"");
-    ASSERT_EQ(idle.size(), 648000u);
-    EXPECT_TRUE(record.last_pixels == idle);
+  const std::vector<std::uint8_t> idle =
+      tessaly::render_overlay(0, tessaly::InteractionEngine(), L"");
+  ASSERT_EQ(idle.size(), 648000u);
+  EXPECT_TRUE(record.last_pixels == idle);
 }
 
 TEST_F(PanelEndToEnd, VideoPacketsFollowTheCurrentPicture) {
-    ASSERT_TRUE(open_host());
-    start_panel();
-    const tessaly::InteractionEngine engine;
-    const std::vector<std::uint8_t> idle = tessaly::render_overlay(0, engine, L"");
-    const std::vector<std::uint8_t> results = tessaly::render_overlay(1, engine, L"");
-    ASSERT_EQ(results.size(), 648000u);
-    ASSERT_TRUE(record.wait([&] { return record.last_pixels == idle; }));
-    click(108);  // show results: the overlay switches to the default vote's rows
-    EXPECT_TRUE(record.wait([&] { return record.last_pixels == results; }, 3s));
+  ASSERT_TRUE(open_host());
+  start_panel();
+  const tessaly::InteractionEngine engine;
+  const std::vector<std::uint8_t> idle = tessaly::render_overlay(0, engine, L"");
+  const std::vector<std::uint8_t> results = tessaly::render_overlay(1, engine, L"");
+  ASSERT_EQ(results.size(), 648000u);
+  ASSERT_TRUE(record.wait([&] { return record.last_pixels == idle; }));
+  click(108);  // show results: the overlay switches to the default vote's rows
+  EXPECT_TRUE(record.wait([&] { return record.last_pixels == results; }, 3s));
 }
 
 }  // namespace

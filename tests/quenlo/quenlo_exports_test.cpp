@@ -223,9 +223,8 @@ TEST_F(LogForwarding, NullCallbackSilencesSinkAndKeepsFile) {
 std::string Format(const Quenlo::InterfaceId& id) {
   char text[40];
   std::snprintf(text, sizeof(text), "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0],
-                id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
-                id.Data4[7]);
+                static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1],
+                id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
   return text;
 }
 
@@ -243,30 +242,75 @@ TEST(InterfaceIds, RegistryNotation) {
 class SlotClient : public Quenlo::IPipeClient {
  public:
   int last = -1;
-  uint32_t AddRef() override { last = 0; return 0; }
-  uint32_t Release() override { last = 1; return 0; }
-  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override { last = 2; return 0; }
-  uint32_t IsConnected() override { last = 3; return 0; }
+  uint32_t AddRef() override {
+    last = 0;
+    return 0;
+  }
+  uint32_t Release() override {
+    last = 1;
+    return 0;
+  }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override {
+    last = 2;
+    return 0;
+  }
+  uint32_t IsConnected() override {
+    last = 3;
+    return 0;
+  }
   void SetCallback(PipeCallback, void*) override { last = 4; }
-  int32_t Create(const wchar_t*, uint32_t) override { last = 5; return 0; }
+  int32_t Create(const wchar_t*, uint32_t) override {
+    last = 5;
+    return 0;
+  }
   void Destroy() override { last = 6; }
-  int32_t SendMessage(uint32_t, const char*, uint32_t) override { last = 7; return 0; }
-  int32_t WritePacket(const MediaPacket*, uint32_t) override { last = 8; return 0; }
-  int32_t WritePacketAsync(const MediaPacket*) override { last = 9; return 0; }
+  int32_t SendMessage(uint32_t, const char*, uint32_t) override {
+    last = 7;
+    return 0;
+  }
+  int32_t WritePacket(const MediaPacket*, uint32_t) override {
+    last = 8;
+    return 0;
+  }
+  int32_t WritePacketAsync(const MediaPacket*) override {
+    last = 9;
+    return 0;
+  }
 };
 
 class SlotServer : public Quenlo::IPipeServer {
  public:
   int last = -1;
-  uint32_t AddRef() override { last = 0; return 0; }
-  uint32_t Release() override { last = 1; return 0; }
-  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override { last = 2; return 0; }
-  uint32_t IsConnected() override { last = 3; return 0; }
+  uint32_t AddRef() override {
+    last = 0;
+    return 0;
+  }
+  uint32_t Release() override {
+    last = 1;
+    return 0;
+  }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override {
+    last = 2;
+    return 0;
+  }
+  uint32_t IsConnected() override {
+    last = 3;
+    return 0;
+  }
   void SetCallback(PipeCallback, void*) override { last = 4; }
-  int32_t Open(const wchar_t*, uint32_t) override { last = 5; return 0; }
+  int32_t Open(const wchar_t*, uint32_t) override {
+    last = 5;
+    return 0;
+  }
   void Close() override { last = 6; }
-  int32_t SendMessage(uint32_t, const char*, uint32_t) override { last = 7; return 0; }
-  int32_t OpenLogFile(const wchar_t*) override { last = 8; return 0; }
+  int32_t SendMessage(uint32_t, const char*, uint32_t) override {
+    last = 7;
+    return 0;
+  }
+  int32_t OpenLogFile(const wchar_t*) override {
+    last = 8;
+    return 0;
+  }
 };
 
 void* Slot(void* object, int index) { return (*reinterpret_cast<void***>(object))[index]; }
@@ -288,7 +332,7 @@ TEST(InterfaceSlots, ClientOperationsInTheirSlots) {
     EXPECT_EQ(slot, client.last);
   }
   CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
-                                                                    Quenlo::IID_IMSUnknown, &out);
+                                                                   Quenlo::IID_IMSUnknown, &out);
   EXPECT_EQ(2, client.last);
   CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
   EXPECT_EQ(4, client.last);
@@ -312,7 +356,7 @@ TEST(InterfaceSlots, ServerOperationsInTheirSlots) {
   }
   void* out = nullptr;
   CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
-                                                                    Quenlo::IID_IMSUnknown, &out);
+                                                                   Quenlo::IID_IMSUnknown, &out);
   EXPECT_EQ(2, server.last);
   CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
   EXPECT_EQ(4, server.last);

@@ -24,7 +24,8 @@ constexpr uint32_t kHeader = Quenlo::kRingHeaderSize;
 class SmallRing {
  public:
   explicit SmallRing(RingKind kind, uint32_t capacity = 1024)
-      : kind_(kind), slot_size_(kRecord + capacity),
+      : kind_(kind),
+        slot_size_(kRecord + capacity),
         bytes_(kHeader + Quenlo::kRingSlotRoom * slot_size_, 0) {
     MediaPacket first;
     std::memset(&first, 0, sizeof(first));
@@ -205,8 +206,8 @@ TEST(RingReadHostile, EveryImpossibleValueIsRefused) {
   const std::vector<Hostile> cases = {
       {"no slots", [](SmallRing& r) { r.SetU32(Quenlo::kHeaderSlotCount, 0); }, -1,
        "Failed to ReadPacket(invalid ring header(1192,0,%S))", -1},
-      {"slot smaller than a record", [](SmallRing& r) { r.SetU32(Quenlo::kHeaderSlotSize, 167); }, 1,
-       "Failed to ReadPacket(invalid ring header(167,3,%S))", -1},
+      {"slot smaller than a record", [](SmallRing& r) { r.SetU32(Quenlo::kHeaderSlotSize, 167); },
+       1, "Failed to ReadPacket(invalid ring header(167,3,%S))", -1},
       {"slots past the mapping", [](SmallRing& r) { r.SetU32(Quenlo::kHeaderSlotCount, 5); }, -1,
        "Failed to ReadPacket(invalid ring header(1192,5,%S))", -1},
       {"slot size times count wraps in 32 bits",
@@ -229,8 +230,8 @@ TEST(RingReadHostile, EveryImpossibleValueIsRefused) {
       {"lastIndex lowest int",
        [](SmallRing& r) { r.SetU32(Quenlo::kHeaderLastIndex, 0x80000000u); }, -1,
        "Failed to ReadPacket(invalid lastIndex(-2147483648,3))", -1},
-      {"ring shrank under the reader", [](SmallRing& r) { r.SetU32(Quenlo::kHeaderSlotCount, 2); }, 2,
-       "Failed to ReadPacket(invalid index(2,2))", -1},
+      {"ring shrank under the reader", [](SmallRing& r) { r.SetU32(Quenlo::kHeaderSlotCount, 2); },
+       2, "Failed to ReadPacket(invalid index(2,2))", -1},
       {"pixel count wraps in 32 bits",
        [](SmallRing& r) {
          Quenlo::StoreU32(r.slot(0) + 16, 65536);

@@ -36,7 +36,9 @@ MediaPacket Video(uint32_t format, uint32_t w, uint32_t h, bool flip = false) {
 }
 
 // A slot of `capacity` payload bytes, pre-filled so that untouched bytes show.
-std::vector<uint8_t> Slot(size_t capacity) { return std::vector<uint8_t>(kRecord + capacity, kUntouched); }
+std::vector<uint8_t> Slot(size_t capacity) {
+  return std::vector<uint8_t>(kRecord + capacity, kUntouched);
+}
 
 // Source rows whose bytes name their row: row r is filled with r + 1.
 std::vector<uint8_t> Rows(size_t rows, size_t stride) {
@@ -45,7 +47,9 @@ std::vector<uint8_t> Rows(size_t rows, size_t stride) {
   return v;
 }
 
-uint8_t PayloadAt(const std::vector<uint8_t>& slot, size_t offset) { return slot[kRecord + offset]; }
+uint8_t PayloadAt(const std::vector<uint8_t>& slot, size_t offset) {
+  return slot[kRecord + offset];
+}
 
 // --- The header of a new ring ---
 
@@ -139,8 +143,12 @@ TEST(RingSlotStore, FlipFlagIsIgnoredByPlanarFormats) {
   std::vector<uint8_t> y = Rows(4, 4), u = Rows(2, 2), v = Rows(2, 2);
   std::vector<uint8_t> slot = Slot(256);
   MediaPacket p = Video(1, 4, 4, /*flip=*/true);
-  p.data[0] = y.data(); p.data[1] = u.data(); p.data[2] = v.data();
-  p.linesize[0] = 4; p.linesize[1] = 2; p.linesize[2] = 2;
+  p.data[0] = y.data();
+  p.data[1] = u.data();
+  p.data[2] = v.data();
+  p.linesize[0] = 4;
+  p.linesize[1] = 2;
+  p.linesize[2] = 2;
   ASSERT_EQ(StorePacket(slot.data(), 256, p), "");
   EXPECT_EQ(PayloadAt(slot, 0), 1);
   EXPECT_EQ(PayloadAt(slot, 12), 4);
@@ -154,8 +162,10 @@ TEST(RingSlotStore, PaddedSourceRowsArePackedToTheTableWidth) {
   std::vector<uint8_t> uv = Rows(1, 16);
   std::vector<uint8_t> slot = Slot(128);
   MediaPacket p = Video(3, 4, 2);
-  p.data[0] = y.data(); p.data[1] = uv.data();
-  p.linesize[0] = 16; p.linesize[1] = 16;
+  p.data[0] = y.data();
+  p.data[1] = uv.data();
+  p.linesize[0] = 16;
+  p.linesize[1] = 16;
   ASSERT_EQ(StorePacket(slot.data(), 128, p), "");
   const uint8_t expected_y[8] = {1, 1, 1, 1, 2, 2, 2, 2};
   EXPECT_EQ(std::memcmp(slot.data() + kRecord, expected_y, 8), 0);
@@ -184,7 +194,8 @@ TEST(RingSlotStore, FormatsWithoutPayloadWriteOnlyTheRecord) {
     p.linesize[0] = 7680;  // data pointers stay null: nothing may be read from them
     ASSERT_EQ(StorePacket(slot.data(), 32, p), "") << "format " << format;
     EXPECT_EQ(std::memcmp(slot.data(), &p, kRecord), 0);
-    for (size_t i = 0; i < 32; ++i) ASSERT_EQ(PayloadAt(slot, i), kUntouched) << "format " << format;
+    for (size_t i = 0; i < 32; ++i)
+      ASSERT_EQ(PayloadAt(slot, i), kUntouched) << "format " << format;
   }
 }
 
@@ -253,8 +264,11 @@ TEST(RingSlotRefusal, RowsReadBackAtTheStrideMustFitTheSlot) {
 TEST(RingSlotRefusal, MissingSourcePointers) {
   MediaPacket video = Video(1, 4, 4);
   std::vector<uint8_t> y = Rows(4, 4), u = Rows(2, 2);
-  video.data[0] = y.data(); video.data[1] = u.data();  // plane 2 missing
-  video.linesize[0] = 4; video.linesize[1] = 2; video.linesize[2] = 2;
+  video.data[0] = y.data();
+  video.data[1] = u.data();  // plane 2 missing
+  video.linesize[0] = 4;
+  video.linesize[1] = 2;
+  video.linesize[2] = 2;
   ExpectRefused(video, 256, "Failed to SendPacket(missing plane data(2))");
 
   MediaPacket audio = Packet(MEDIA_PACKET_AUDIO);

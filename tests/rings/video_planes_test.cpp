@@ -138,7 +138,8 @@ TEST(VideoPlaneBounds, ReachCountsStoredRowsAndRowsReadWithTheStride) {
   EXPECT_EQ(Quenlo::PlaneReach({0, 10, 4}, 100), 310u);  // 3 strides + one row
   EXPECT_EQ(Quenlo::PlaneReach({0, 10, 4}, 2), 40u);     // short strides read less than stored
   EXPECT_EQ(Quenlo::PlaneReach({0, 10, 0}, 100), 0u);
-  EXPECT_EQ(Quenlo::PlaneReach({0, 1, 0xFFFFFFFFull}, 0x7FFFFFFF), 0xFFFFFFFEull * 0x7FFFFFFFull + 1);
+  EXPECT_EQ(Quenlo::PlaneReach({0, 1, 0xFFFFFFFFull}, 0x7FFFFFFF),
+            0xFFFFFFFEull * 0x7FFFFFFFull + 1);
   EXPECT_EQ(Quenlo::SaturatingMul(1ull << 40, 1ull << 40), std::numeric_limits<uint64_t>::max());
   EXPECT_EQ(Quenlo::SaturatingAdd(std::numeric_limits<uint64_t>::max(), 1),
             std::numeric_limits<uint64_t>::max());

@@ -19,9 +19,9 @@
 namespace Quenlo {
 namespace {
 
+using brisq_test::LogCapture;
 using BrisqFramework::BrisqRef;
 using BrisqFramework::MakeBrisqRef;
-using brisq_test::LogCapture;
 
 // --- Helpers ------------------------------------------------------------------
 
@@ -245,7 +245,8 @@ TEST_F(VideoRing, FullHdFrameIsStoredAndOneColumnMoreIsRefused) {
   LogCapture capture;
   Frame wide = MakeFrame(1921, 1080);
   EXPECT_FALSE(writer_->SendPacket(wide.packet, 1));
-  EXPECT_EQ(Messages(capture), std::vector<std::string>{"Failed to SendPacket(invalid video size(1921,1080)"});
+  EXPECT_EQ(Messages(capture),
+            std::vector<std::string>{"Failed to SendPacket(invalid video size(1921,1080)"});
   EXPECT_EQ(capture.Lines()[0].severity, 2);
   EXPECT_EQ(HeaderOf(*writer_).last_index, 0);
   EXPECT_EQ(writer_->Index(), 1);
@@ -261,7 +262,8 @@ TEST_F(VideoRing, FrameWhosePixelCountWrapsIn32BitsIsRefused) {
   huge.width = 65536;
   huge.height = 65536;
   EXPECT_FALSE(writer_->SendPacket(huge, 1));
-  EXPECT_EQ(Messages(capture), std::vector<std::string>{"Failed to SendPacket(invalid video size(65536,65536)"});
+  EXPECT_EQ(Messages(capture),
+            std::vector<std::string>{"Failed to SendPacket(invalid video size(65536,65536)"});
   EXPECT_EQ(HeaderOf(*writer_).last_index, 0);
   EXPECT_EQ(writer_->Index(), 1);
 }
@@ -275,8 +277,9 @@ TEST_F(VideoRing, StrideThatOverrunsTheSlotIsRefused) {
   wide.height = 1000;
   wide.linesize[0] = 10000;  // 10 MB of rows for a slot of 8294400 bytes
   EXPECT_FALSE(writer_->SendPacket(wide, 1));
-  EXPECT_EQ(Messages(capture),
-            std::vector<std::string>{"Failed to SendPacket(video frame too large(10000000,8294400))"});
+  EXPECT_EQ(
+      Messages(capture),
+      std::vector<std::string>{"Failed to SendPacket(video frame too large(10000000,8294400))"});
   EXPECT_EQ(writer_->Index(), 0);
 }
 
@@ -376,10 +379,10 @@ TEST_F(VideoRing, HostileHeaderIsSkippedWithAnErrorLine) {
   Poke(name_, kHeaderLastIndex, 0x7FFFFFFF);
   EXPECT_FALSE(reader->ReadPacket(&out));
   EXPECT_EQ(reader->Index(), -1);
-  EXPECT_EQ(Messages(capture),
-            (std::vector<std::string>{
-                "Failed to ReadPacket(invalid ring header(8294568,1000,33178320))",
-                "Failed to ReadPacket(invalid lastIndex(2147483647,3))"}));
+  EXPECT_EQ(
+      Messages(capture),
+      (std::vector<std::string>{"Failed to ReadPacket(invalid ring header(8294568,1000,33178320))",
+                                "Failed to ReadPacket(invalid lastIndex(2147483647,3))"}));
   for (const auto& line : capture.Lines()) EXPECT_EQ(line.severity, 2);
 }
 

@@ -30,10 +30,10 @@
 
 namespace {
 
+using brisq_io_test::IoLogCapture;
 using BrisqFramework::BrisqHandle;
 using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
-using brisq_io_test::IoLogCapture;
 using Quenlo::IPipeClient;
 using Quenlo::IPipeServer;
 using namespace server_test;
@@ -480,7 +480,8 @@ TEST(ServerMessages, TwoMessagesWithinTwoSecondsLogAtMostOneLineWhileTheCallback
   }
 }
 
-// --- Rebuild after a broken pipe ------------------------------------------------------------------
+// --- Rebuild after a broken pipe
+// ------------------------------------------------------------------
 
 TEST(ServerRebuild, TwentyKilledClientsInARowEachReplacedUnderTheSameNameWithFlatHandles) {
   IoLogCapture capture;
@@ -536,8 +537,8 @@ TEST(ServerMended, PipeNameLongerThan129IsRefusedByTheOpenTaskWithoutAnyPipe) {
 
   // 129 characters fit exactly.
   ASSERT_EQ(server->Open(too_long.substr(0, 129).c_str(), 1), 1);
-  ASSERT_TRUE(WaitUntil(
-      [&] { return capture.Count(kLogInfo, "[PipeServer] Create(end,...)") == 1; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return capture.Count(kLogInfo, "[PipeServer] Create(end,...)") == 1; }));
   EXPECT_TRUE(PipeExists(too_long.substr(0, 129)));
   server->Close();
 }
@@ -556,8 +557,8 @@ TEST(ServerMended, ChannelCountAboveTheLimitIsRefusedWithoutItemsOrPipe) {
   // The limit itself is accepted.
   const int threads = ThreadCount();
   ASSERT_EQ(server->Open(name.c_str(), Quenlo::kMaxPipeChannels), 1);
-  ASSERT_TRUE(WaitUntil(
-      [&] { return capture.Count(kLogInfo, "[PipeServer] Create(end,...)") == 1; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return capture.Count(kLogInfo, "[PipeServer] Create(end,...)") == 1; }));
   EXPECT_TRUE(PipeExists(name));
   // The listen thread and the pipe's reader: items make no threads before
   // a client connects.
@@ -595,7 +596,7 @@ TEST(ServerMended, LastReleaseWhileOpenAndStreamingTearsDownAndJoinsEveryThread)
   EXPECT_EQ(capture.Count(kLogInfo, "[PipeServer] Destroy(end,...)"), 1);
   ::Sleep(200);
   EXPECT_EQ(s.recorder.Count(EVENT_PACKET), delivered);  // nothing after the release
-  EXPECT_EQ(child.Wait(), 0u);                          // the client saw the pipe go
+  EXPECT_EQ(child.Wait(), 0u);                           // the client saw the pipe go
   EXPECT_EQ(SettledThreadCount(before), before);
 }
 
@@ -655,7 +656,8 @@ TEST(ServerMended, CloseRacingAClientDeathLeavesNoListeningPipe) {
   }
 }
 
-// --- Event hook against a raw client ------------------------------------------------------------------
+// --- Event hook against a raw client
+// ------------------------------------------------------------------
 
 // A client end of the pipe written by hand, with the kernel objects of
 // channel 0 made (or not) as a real client would.
@@ -667,10 +669,10 @@ struct RawClient {
 
   ~RawClient() { Disconnect(); }
   void MakeChannelObjects(const std::wstring& name) {
-    video_semaphore.Reset(::CreateSemaphoreW(
-        nullptr, 0, 0x7FFFFFFF, (L"Global\\VideoPipeSemaphore_0_" + name).c_str()));
-    audio_semaphore.Reset(::CreateSemaphoreW(
-        nullptr, 0, 0x7FFFFFFF, (L"Global\\AudioPipeSemaphore_0_" + name).c_str()));
+    video_semaphore.Reset(::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF,
+                                             (L"Global\\VideoPipeSemaphore_0_" + name).c_str()));
+    audio_semaphore.Reset(::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF,
+                                             (L"Global\\AudioPipeSemaphore_0_" + name).c_str()));
     audio_event.Reset(
         ::CreateEventW(nullptr, FALSE, FALSE, (L"Global\\AudioPipeEvent_0_" + name).c_str()));
   }
@@ -737,7 +739,8 @@ TEST(ServerEvents, MissingChannelObjectsAreReportedPerChannel) {
   EXPECT_EQ(s.server->IsConnected(), 1u);  // messages still flow
 }
 
-// --- Log file ---------------------------------------------------------------------------------------
+// --- Log file
+// ---------------------------------------------------------------------------------------
 
 std::string ReadAll(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);

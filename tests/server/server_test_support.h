@@ -142,8 +142,7 @@ class Recorder {
                              [&] { return done(events_); });
   }
   // Waits until `count` events of the kind (and, unless ~0u, the type) came.
-  bool WaitForCount(uint32_t event, size_t count, uint32_t type = ~0u,
-                    DWORD timeout_ms = kWaitMs) {
+  bool WaitForCount(uint32_t event, size_t count, uint32_t type = ~0u, DWORD timeout_ms = kWaitMs) {
     return WaitFor(
         [&](const std::vector<HostEvent>& e) { return CountIn(e, event, type) >= count; },
         timeout_ms);
@@ -202,8 +201,8 @@ class ChildProcess {
       startup.hStdError = output;
     }
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, output != nullptr ? TRUE : FALSE,
-                          0, nullptr, nullptr, &startup, &info)) {
+    if (!::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr,
+                          output != nullptr ? TRUE : FALSE, 0, nullptr, nullptr, &startup, &info)) {
       return false;
     }
     process_.Reset(info.hProcess);

@@ -43,7 +43,8 @@ std::string ReadAll(const std::wstring& path) {
   std::string out;
   char buffer[4096];
   DWORD n = 0;
-  while (::ReadFile(file.Get(), buffer, sizeof(buffer), &n, nullptr) && n != 0) out.append(buffer, n);
+  while (::ReadFile(file.Get(), buffer, sizeof(buffer), &n, nullptr) && n != 0)
+    out.append(buffer, n);
   return out;
 }
 
@@ -164,9 +165,12 @@ TEST(TestHost, PrintsEventsAndPacketsAndSendsEachLineOfItsFile) {
 
   const std::string video_line =
       "packet kind=video channel=0 width=900 height=180 format=12 flip=0 stride=3600 "
-      "timestamp=42 bytes=648000 checksum=" + Hex32(Fnv1a(pixels.data(), pixels.size()));
-  const std::string audio_line = "packet kind=audio channel=0 info=48000 timestamp=43 bytes=4096 "
-                                 "checksum=" + Hex32(Fnv1a(samples.data(), samples.size()));
+      "timestamp=42 bytes=648000 checksum=" +
+      Hex32(Fnv1a(pixels.data(), pixels.size()));
+  const std::string audio_line =
+      "packet kind=audio channel=0 info=48000 timestamp=43 bytes=4096 "
+      "checksum=" +
+      Hex32(Fnv1a(samples.data(), samples.size()));
   EXPECT_TRUE(host.WaitForLine(video_line));
   EXPECT_TRUE(host.WaitForLine(audio_line));
   EXPECT_TRUE(host.WaitForLine("message type=42 length=3 hex=00 01 0a"));
@@ -192,7 +196,8 @@ TEST(TestHost, HelpSucceedsAndBadOptionsExitWithTwo) {
     EXPECT_EQ(host.Wait(), 0u);
     EXPECT_EQ(host.Output().front(), "Usage: test-host --pipe NAME [options]");
   }
-  for (const wchar_t* arguments : {L"", L"--pipe", L"--pipe x --channels lots", L"--pipe x --bogus 1"}) {
+  for (const wchar_t* arguments :
+       {L"", L"--pipe", L"--pipe x --channels lots", L"--pipe x --bogus 1"}) {
     HostProcess host(arguments);
     ASSERT_TRUE(host.started());
     EXPECT_EQ(host.Wait(), 2u) << std::string(arguments, arguments + wcslen(arguments));

@@ -23,8 +23,8 @@ TEST(ResultRecordTest, FiguresSurviveTheRoundTrip) {
 
 // A half-written or foreign file must not turn into figures.
 TEST(ResultRecordTest, MalformedLinesAreRefused) {
-  for (const char* text : {"a", "=1\n", "a=\n", "a=1x\n", "a=x\n", "a=99999999999999999999\n",
-                           "a=1\nerror: lost\n"}) {
+  for (const char* text :
+       {"a", "=1\n", "a=\n", "a=1x\n", "a=x\n", "a=99999999999999999999\n", "a=1\nerror: lost\n"}) {
     ResultRecord read;
     EXPECT_FALSE(ParseRecord(text, &read)) << text;
   }

@@ -31,8 +31,8 @@ TEST(ScenarioTest, ClientArgumentsRoundTrip) {
     sent.warmup = 7;
     sent.fps = 60;
     ClientRequest got;
-    ASSERT_TRUE(Parse(FormatClientArguments(sent) + L" --result x.txt --library q.dll --print-log",
-                      &got));
+    ASSERT_TRUE(
+        Parse(FormatClientArguments(sent) + L" --result x.txt --library q.dll --print-log", &got));
     EXPECT_EQ(got.scenario, scenario);
     EXPECT_EQ(got.name, sent.name);
     EXPECT_EQ(got.payload, sent.payload);

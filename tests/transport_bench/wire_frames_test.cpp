@@ -16,10 +16,10 @@ uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
 TEST(WireFramesTest, MessagesHaveTheLibrarysLayoutAndSize) {
   const std::vector<uint8_t> message = BuildWireMessage(3, 256);
   ASSERT_EQ(message.size(), 16u + 4u + 256u);
-  EXPECT_EQ(U32At(message, 0), 260u);          // payloadSize
-  EXPECT_EQ(U32At(message, 4), 0xFFFFFFFEu);   // routing -2
-  EXPECT_EQ(U32At(message, 8), 3u);            // type
-  EXPECT_EQ(U32At(message, 16), 256u);         // blob length
+  EXPECT_EQ(U32At(message, 0), 260u);         // payloadSize
+  EXPECT_EQ(U32At(message, 4), 0xFFFFFFFEu);  // routing -2
+  EXPECT_EQ(U32At(message, 8), 3u);           // type
+  EXPECT_EQ(U32At(message, 16), 256u);        // blob length
 
   const std::vector<uint8_t> odd = BuildWireMessage(1, 5);
   ASSERT_EQ(odd.size(), 16u + 4u + 8u);

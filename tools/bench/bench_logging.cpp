@@ -23,7 +23,12 @@ uint32_t FixedPid() { return 4242; }
 uint32_t FixedTid() { return 77; }
 LogTime FixedTime() {
   LogTime t;
-  t.year = 2024; t.month = 5; t.day = 6; t.hour = 7; t.minute = 8; t.second = 9;
+  t.year = 2024;
+  t.month = 5;
+  t.day = 6;
+  t.hour = 7;
+  t.minute = 8;
+  t.second = 9;
   t.millisecond = 123;
   return t;
 }

@@ -32,8 +32,8 @@ class ConsoleOutput {
   void clear_status_locked();
 
   std::mutex lock_;
-  const bool console_;               // stdout is a console
-  size_t status_width_ = 0;          // lock_: characters of the shown status
+  const bool console_;                                   // stdout is a console
+  size_t status_width_ = 0;                              // lock_: characters of the shown status
   std::chrono::steady_clock::time_point last_status_{};  // lock_
 };
 

@@ -70,8 +70,11 @@ bool DemoDriver::take_message_box(std::string* text) {
 bool DemoDriver::start_vote(const std::string& title,
                             const std::vector<tessaly::InteractionChoice>& choices) {
   HWND found = nullptr;
-  wait_([&] { return (found = find_process_window(process_, L"TessalyControlPanel", true)) != nullptr; },
-        kWindowTimeoutMs);
+  wait_(
+      [&] {
+        return (found = find_process_window(process_, L"TessalyControlPanel", true)) != nullptr;
+      },
+      kWindowTimeoutMs);
   if (found == nullptr) {
     problem("the control panel window did not appear");
     return false;
@@ -164,9 +167,8 @@ void DemoDriver::confirm_candidate() {
 
     if (!window_.select_candidate(static_cast<int>(pick))) continue;
     window_.click(kConfirmId);
-    wait_([&] {
-      return window_.text(kConfirmedId) == content || take_message_box(&refusal);
-    }, kStepTimeoutMs);
+    wait_([&] { return window_.text(kConfirmedId) == content || take_message_box(&refusal); },
+          kStepTimeoutMs);
     if (window_.text(kConfirmedId) != content) continue;
 
     report_.confirmed = content;

@@ -26,9 +26,9 @@ void FrameCapture::on_packet(const char* data, uint32_t length) {
   MediaPacket packet;
   const bool whole = data != nullptr && length >= sizeof packet;
   if (whole) std::memcpy(&packet, data, sizeof packet);
-  const bool usable = whole && packet.kind == MEDIA_PACKET_VIDEO &&
-                      packet.width == kOverlayWidth && packet.height == kOverlayHeight &&
-                      packet.format == kOverlayFormat && packet.data[0] != nullptr &&
+  const bool usable = whole && packet.kind == MEDIA_PACKET_VIDEO && packet.width == kOverlayWidth &&
+                      packet.height == kOverlayHeight && packet.format == kOverlayFormat &&
+                      packet.data[0] != nullptr &&
                       packet.linesize[0] >= static_cast<int32_t>(kOverlayStride);
   if (!usable) {
     std::lock_guard<std::mutex> hold(lock_);
@@ -43,7 +43,8 @@ void FrameCapture::on_packet(const char* data, uint32_t length) {
     // A flipped frame is stored bottom row first.
     const uint32_t source_row = packet.flip != 0 ? kOverlayHeight - 1 - y : y;
     std::memcpy(&frame.pixels[static_cast<size_t>(y) * kOverlayStride],
-                packet.data[0] + static_cast<size_t>(source_row) * packet.linesize[0], kOverlayStride);
+                packet.data[0] + static_cast<size_t>(source_row) * packet.linesize[0],
+                kOverlayStride);
   }
   frame.hash = fnv1a64(frame.pixels.data(), frame.pixels.size());
 

@@ -23,8 +23,8 @@ constexpr uint32_t kOverlayFormat = 12;  // packed, 4 bytes a pixel: B, G, R, A
 constexpr uint32_t kOverlayStride = kOverlayWidth * 4;
 
 struct Frame {
-  uint64_t number = 0;  // 1 for the first frame received
-  uint64_t hash = 0;    // FNV-1a of the pixels, to tell pictures apart
+  uint64_t number = 0;          // 1 for the first frame received
+  uint64_t hash = 0;            // FNV-1a of the pixels, to tell pictures apart
   std::vector<uint8_t> pixels;  // kOverlayHeight rows of kOverlayStride bytes
 };
 

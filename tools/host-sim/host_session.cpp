@@ -159,7 +159,8 @@ void HostSession::problem(const std::string& text) {
 
 int HostSession::prepare() {
   const std::wstring here = module_folder();
-  tessaly_path_ = options_.tessaly_path.empty() ? here + L"Tessaly.exe" : widen(options_.tessaly_path);
+  tessaly_path_ =
+      options_.tessaly_path.empty() ? here + L"Tessaly.exe" : widen(options_.tessaly_path);
   library_path_ = here + L"Quenlo.dll";
   if (!is_file(tessaly_path_)) {
     out_.error("host-sim: Tessaly.exe not found at " + narrow(tessaly_path_) +
@@ -178,7 +179,8 @@ int HostSession::prepare() {
       out_.error("host-sim: cannot read the scenario " + options_.scenario_path);
       return kExitBadInput;
     }
-    const std::string contents{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string contents{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
     std::string error;
     if (!parse_scenario(contents, options_.scenario_path, steps_, error)) {
       out_.error("host-sim: " + error);
@@ -193,7 +195,8 @@ int HostSession::prepare() {
   if (options_.demo) {
     std::vector<tessaly::InteractionChoice> choices;
     for (size_t i = 0; i < 2; ++i) {
-      choices.push_back(tessaly::InteractionChoice{options_.audience.keywords[i], options_.labels[i], 0});
+      choices.push_back(
+          tessaly::InteractionChoice{options_.audience.keywords[i], options_.labels[i], 0});
     }
     try {
       tally_ = std::make_unique<ExpectedTally>(options_.title, choices);
@@ -288,8 +291,9 @@ bool HostSession::wait_for_subscription() {
   } else if (!panel_.running()) {
     problem("Tessaly.exe ended during start-up with code " + std::to_string(panel_.wait_exit(0)));
   } else if (!g_interrupted) {
-    problem("the panel did not " + std::string(ever_connected_ ? "subscribe to OPEN_LIVE_DATA" : "connect") +
-            " within " + std::to_string(options_.connect_timeout_ms) + " ms");
+    problem("the panel did not " +
+            std::string(ever_connected_ ? "subscribe to OPEN_LIVE_DATA" : "connect") + " within " +
+            std::to_string(options_.connect_timeout_ms) + " ms");
   }
   return false;
 }
@@ -309,7 +313,8 @@ void HostSession::feed() {
       problem("Tessaly.exe ended before the scenario was done");
       return;
     }
-    if (!server_->SendMessage(kHostTextType, step.text.data(), static_cast<uint32_t>(step.text.size()))) {
+    if (!server_->SendMessage(kHostTextType, step.text.data(),
+                              static_cast<uint32_t>(step.text.size()))) {
       out_.error("host-sim: sending text " + std::to_string(index + 1) + " failed");
       continue;
     }
@@ -375,8 +380,8 @@ void HostSession::pump() {
     wchar_t name[32];
     std::swprintf(name, 32, L"frame-%06llu.png", static_cast<unsigned long long>(frame.number));
     std::string error;
-    if (write_png(folder + name, frame.pixels.data(), kOverlayWidth, kOverlayHeight,
-                  kOverlayStride, error)) {
+    if (write_png(folder + name, frame.pixels.data(), kOverlayWidth, kOverlayHeight, kOverlayStride,
+                  error)) {
       ++report_.pngs_written;
     } else {
       problem(error);
@@ -386,7 +391,8 @@ void HostSession::pump() {
   const Clock::time_point now = Clock::now();
   if (now - rate_since_ >= std::chrono::seconds(1)) {
     const uint64_t frames = capture_.frames();
-    recent_fps_ = (frames - rate_frames_) / std::chrono::duration<double>(now - rate_since_).count();
+    recent_fps_ =
+        (frames - rate_frames_) / std::chrono::duration<double>(now - rate_since_).count();
     rate_frames_ = frames;
     rate_since_ = now;
   }
@@ -396,7 +402,8 @@ void HostSession::pump() {
     out_.status("link " + std::string(connected_ ? "up" : "down") + " | texts " +
                 std::to_string(report_.texts_sent) + "/" + std::to_string(report_.texts_planned) +
                 " | comments " + std::to_string(report_.comments_sent) + " | frames " +
-                std::to_string(capture_.frames()) + " | " + fixed1(recent_fps_) + " fps | last frame " +
+                std::to_string(capture_.frames()) + " | " + fixed1(recent_fps_) +
+                " fps | last frame " +
                 (age < 0 ? std::string("none") : std::to_string(age) + " ms ago"));
   }
 }
@@ -460,7 +467,8 @@ void HostSession::finish_report() {
   report_.overlay_saved = overlay_written_;
   if (options_.demo) {
     if (overlay_written_) report_.files.push_back("overlay.png");
-    const std::wstring log = options_.log_file.empty() ? out_dir_ + L"quenlo.log" : widen(options_.log_file);
+    const std::wstring log =
+        options_.log_file.empty() ? out_dir_ + L"quenlo.log" : widen(options_.log_file);
     if (is_file(log)) {
       report_.files.push_back(narrow(log.substr(log.find_last_of(L"\\/") + 1)));
     } else {
@@ -483,7 +491,9 @@ int HostSession::run() {
     if (options_.demo) {
       demo = std::make_unique<DemoDriver>(
           panel_.id(), capture_, out_, out_dir_,
-          [this](const std::function<bool()>& done, DWORD timeout) { return wait_until(done, timeout); },
+          [this](const std::function<bool()>& done, DWORD timeout) {
+            return wait_until(done, timeout);
+          },
           report_);
       demo->start_vote(options_.title, tally_->choices());
     }

@@ -5,7 +5,8 @@
 namespace host_sim {
 
 std::vector<std::wstring> panel_arguments(const std::wstring& pipe_name, uint32_t channels,
-                                          const std::wstring& halvory_version, int32_t layout_mode) {
+                                          const std::wstring& halvory_version,
+                                          int32_t layout_mode) {
   return {L"--pipeName=" + pipe_name, L"--maxChannels=" + std::to_wstring(channels),
           L"--halvoryVersion=" + halvory_version, L"--layoutMode=" + std::to_wstring(layout_mode)};
 }

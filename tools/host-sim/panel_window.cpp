@@ -89,7 +89,8 @@ std::string PanelWindow::text(int id) const {
   const LRESULT length = send(control, WM_GETTEXTLENGTH, 0, 0);
   if (length <= 0) return std::string();
   std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
-  const LRESULT copied = send(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]));
+  const LRESULT copied =
+      send(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]));
   if (copied <= 0) return std::string();
   buffer.resize(static_cast<size_t>(copied));
   return narrow(buffer);

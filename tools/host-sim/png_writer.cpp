@@ -57,8 +57,9 @@ bool write_png(const std::wstring& path, const uint8_t* pixels, uint32_t width, 
     ComPtr<IWICBitmapFrameEncode> frame;
     ComPtr<IPropertyBag2> options;
     WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IWICImagingFactory, reinterpret_cast<void**>(factory.out()));
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                           IID_IWICImagingFactory, reinterpret_cast<void**>(factory.out()));
     if (FAILED(hr)) error = hresult("creating the imaging factory", hr);
     if (SUCCEEDED(hr)) hr = factory->CreateStream(stream.out());
     if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(temporary.c_str(), GENERIC_WRITE);

@@ -14,7 +14,8 @@ std::string system_text(DWORD code) {
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring message(text != nullptr ? text : L"", length);
   if (text != nullptr) ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
+    message.pop_back();
   return "error " + std::to_string(code) + (message.empty() ? "" : ", " + narrow(message));
 }
 
@@ -34,7 +35,8 @@ bool QuenloLibrary::load(const std::wstring& path, std::string& error) {
     return false;
   }
   create_server = resolve<PFN_CreatePipeServer>(module, QUENLO_ORDINAL_CreatePipeServer);
-  set_log_callback = resolve<PFN_SetLogMessageCallback>(module, QUENLO_ORDINAL_SetLogMessageCallback);
+  set_log_callback =
+      resolve<PFN_SetLogMessageCallback>(module, QUENLO_ORDINAL_SetLogMessageCallback);
   if (create_server == nullptr || set_log_callback == nullptr) {
     error = narrow(path) + " has no export ordinal " +
             std::to_string(create_server == nullptr ? 2 : 7) + " (is it Quenlo.dll?)";

@@ -6,8 +6,8 @@ namespace host_sim {
 
 std::wstring widen(const std::string& text) {
   if (text.empty()) return std::wstring();
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+  const int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(size > 0 ? size : 0), L'\0');
   if (size > 0) {
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);

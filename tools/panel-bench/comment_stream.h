@@ -16,22 +16,22 @@
 namespace panel_host {
 
 class CommentStream {
-public:
-    // The next comment's JSON text; `is_vote` tells whether it counts.
-    std::string next(bool* is_vote);
-    // A comment that votes for token "1".
-    std::string next_vote();
+ public:
+  // The next comment's JSON text; `is_vote` tells whether it counts.
+  std::string next(bool* is_vote);
+  // A comment that votes for token "1".
+  std::string next_vote();
 
-    // Sends `count` comments through `host`, `rate` per second (0: as fast
-    // as the host's SendMessage returns), catching up in batches after each
-    // 1 ms sleep. `sent` and `votes` count as it goes (readable from other
-    // threads). Returns the seconds the sending took; stops early when a
-    // send fails.
-    double send(QuenloHost& host, std::uint64_t count, double rate, std::atomic<std::uint64_t>& sent,
-                std::atomic<std::uint64_t>& votes);
+  // Sends `count` comments through `host`, `rate` per second (0: as fast
+  // as the host's SendMessage returns), catching up in batches after each
+  // 1 ms sleep. `sent` and `votes` count as it goes (readable from other
+  // threads). Returns the seconds the sending took; stops early when a
+  // send fails.
+  double send(QuenloHost& host, std::uint64_t count, double rate, std::atomic<std::uint64_t>& sent,
+              std::atomic<std::uint64_t>& votes);
 
-private:
-    std::uint64_t serial_ = 0;
+ private:
+  std::uint64_t serial_ = 0;
 };
 
 }  // namespace panel_host

@@ -8,123 +8,123 @@
 namespace panel_host {
 
 PanelUnderTest::PanelUnderTest(const std::wstring& program, const std::wstring& pipe) {
-    const std::wstring folder = program.substr(0, program.rfind(L'\\') + 1);
-    std::wstring command = L"\"" + program + L"\" --pipeName=" + pipe + L" --maxChannels=1";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                         folder.c_str(), &startup, &info)) {
-        ::CloseHandle(info.hThread);
-        process_ = info.hProcess;
-        process_id_ = info.dwProcessId;
-    }
+  const std::wstring folder = program.substr(0, program.rfind(L'\\') + 1);
+  std::wstring command = L"\"" + program + L"\" --pipeName=" + pipe + L" --maxChannels=1";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                       &startup, &info)) {
+    ::CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    process_id_ = info.dwProcessId;
+  }
 }
 
 PanelUnderTest::~PanelUnderTest() {
-    if (process_ == nullptr) return;
-    if (running()) {
-        ::TerminateProcess(process_, 99);
-        ::WaitForSingleObject(process_, 5000);
-    }
-    ::CloseHandle(process_);
+  if (process_ == nullptr) return;
+  if (running()) {
+    ::TerminateProcess(process_, 99);
+    ::WaitForSingleObject(process_, 5000);
+  }
+  ::CloseHandle(process_);
 }
 
 bool PanelUnderTest::running() const {
-    return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+  return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
 namespace {
 
 struct WindowQuery {
-    DWORD process;
-    HWND found;
+  DWORD process;
+  HWND found;
 };
 
 BOOL CALLBACK match_panel(HWND window, LPARAM param) {
-    auto* query = reinterpret_cast<WindowQuery*>(param);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    wchar_t name[64] = {};
-    ::GetClassNameW(window, name, 64);
-    if (owner == query->process && std::wcscmp(name, L"TessalyControlPanel") == 0) {
-        query->found = window;
-        return FALSE;
-    }
-    return TRUE;
+  auto* query = reinterpret_cast<WindowQuery*>(param);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  if (owner == query->process && std::wcscmp(name, L"TessalyControlPanel") == 0) {
+    query->found = window;
+    return FALSE;
+  }
+  return TRUE;
 }
 
 }  // namespace
 
 bool PanelUnderTest::find_window(std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    WindowQuery query{process_id_, nullptr};
-    while (query.found == nullptr && running() && std::chrono::steady_clock::now() < end) {
-        ::EnumWindows(match_panel, reinterpret_cast<LPARAM>(&query));
-        if (query.found == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    window_ = query.found;
-    return window_ != nullptr;
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  WindowQuery query{process_id_, nullptr};
+  while (query.found == nullptr && running() && std::chrono::steady_clock::now() < end) {
+    ::EnumWindows(match_panel, reinterpret_cast<LPARAM>(&query));
+    if (query.found == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  window_ = query.found;
+  return window_ != nullptr;
 }
 
 void PanelUnderTest::click(int id) const {
-    ::PostMessageW(::GetDlgItem(window_, id), BM_CLICK, 0, 0);
+  ::PostMessageW(::GetDlgItem(window_, id), BM_CLICK, 0, 0);
 }
 
 bool PanelUnderTest::enabled(int id) const {
-    return ::IsWindowEnabled(::GetDlgItem(window_, id)) != FALSE;
+  return ::IsWindowEnabled(::GetDlgItem(window_, id)) != FALSE;
 }
 
 std::int64_t PanelUnderTest::shown_votes(int id) const {
-    wchar_t text[256] = {};
-    DWORD_PTR copied = 0;
-    if (!::SendMessageTimeoutW(::GetDlgItem(window_, id), WM_GETTEXT, 256,
-                               reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000, &copied)) {
-        return -1;
-    }
-    // "<token>  <label>：<votes> 票": the number follows the last full-width colon.
-    const wchar_t* colon = std::wcsrchr(text, L'\xFF1A');
-    if (colon == nullptr) return -1;
-    wchar_t* end = nullptr;
-    const unsigned long long votes = std::wcstoull(colon + 1, &end, 10);
-    return end == colon + 1 ? -1 : static_cast<std::int64_t>(votes);
+  wchar_t text[256] = {};
+  DWORD_PTR copied = 0;
+  if (!::SendMessageTimeoutW(::GetDlgItem(window_, id), WM_GETTEXT, 256,
+                             reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000, &copied)) {
+    return -1;
+  }
+  // "<token>  <label>：<votes> 票": the number follows the last full-width colon.
+  const wchar_t* colon = std::wcsrchr(text, L'\xFF1A');
+  if (colon == nullptr) return -1;
+  wchar_t* end = nullptr;
+  const unsigned long long votes = std::wcstoull(colon + 1, &end, 10);
+  return end == colon + 1 ? -1 : static_cast<std::int64_t>(votes);
 }
 
 std::int64_t PanelUnderTest::shown_total() const {
-    const std::int64_t first = shown_votes(109);
-    const std::int64_t second = shown_votes(110);
-    return first < 0 || second < 0 ? -1 : first + second;
+  const std::int64_t first = shown_votes(109);
+  const std::int64_t second = shown_votes(110);
+  return first < 0 || second < 0 ? -1 : first + second;
 }
 
 std::uint64_t PanelUnderTest::cpu_time() const {
-    FILETIME created, exited, kernel, user;
-    if (!::GetProcessTimes(process_, &created, &exited, &kernel, &user)) return 0;
-    auto value = [](const FILETIME& t) {
-        return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return value(kernel) + value(user);
+  FILETIME created, exited, kernel, user;
+  if (!::GetProcessTimes(process_, &created, &exited, &kernel, &user)) return 0;
+  auto value = [](const FILETIME& t) {
+    return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return value(kernel) + value(user);
 }
 
 PanelUnderTest::Memory PanelUnderTest::memory() const {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    Memory out;
-    if (::K32GetProcessMemoryInfo(process_, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                  sizeof counters)) {
-        out.working_set = counters.WorkingSetSize;
-        out.peak_working_set = counters.PeakWorkingSetSize;
-        out.private_bytes = counters.PrivateUsage;
-    }
-    return out;
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  Memory out;
+  if (::K32GetProcessMemoryInfo(process_, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                sizeof counters)) {
+    out.working_set = counters.WorkingSetSize;
+    out.peak_working_set = counters.PeakWorkingSetSize;
+    out.private_bytes = counters.PrivateUsage;
+  }
+  return out;
 }
 
 DWORD PanelUnderTest::wait_exit(std::chrono::milliseconds timeout) const {
-    DWORD code = STILL_ACTIVE;
-    if (process_ != nullptr &&
-        ::WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
-        ::GetExitCodeProcess(process_, &code);
-    }
-    return code;
+  DWORD code = STILL_ACTIVE;
+  if (process_ != nullptr &&
+      ::WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
+    ::GetExitCodeProcess(process_, &code);
+  }
+  return code;
 }
 
 }  // namespace panel_host

@@ -25,48 +25,47 @@ namespace panel_host {
 // One event as the server's callback reports it; `data` is valid only during
 // the call (for EVENT_PACKET it is the 168-byte MediaPacket, whose plane
 // pointers lead into the shared-memory ring).
-using HostHandler =
-    std::function<void(IPC_EVENT_TYPE event, std::uint32_t type, const char* data,
-                       std::uint32_t length)>;
+using HostHandler = std::function<void(IPC_EVENT_TYPE event, std::uint32_t type, const char* data,
+                                       std::uint32_t length)>;
 
 class QuenloHost {
-public:
-    explicit QuenloHost(HostHandler handler);
-    ~QuenloHost();  // close()
-    QuenloHost(const QuenloHost&) = delete;
-    QuenloHost& operator=(const QuenloHost&) = delete;
+ public:
+  explicit QuenloHost(HostHandler handler);
+  ~QuenloHost();  // close()
+  QuenloHost(const QuenloHost&) = delete;
+  QuenloHost& operator=(const QuenloHost&) = delete;
 
-    // Loads `library`, creates a server, installs the handler and opens the
-    // server under `pipe` with `channels` media channels; the server then
-    // waits for a client in the background. False, with nothing left open,
-    // when the library, its export or the server cannot be had, or when the
-    // host is already open.
-    bool open(const std::wstring& library, const std::wstring& pipe, std::uint32_t channels);
+  // Loads `library`, creates a server, installs the handler and opens the
+  // server under `pipe` with `channels` media channels; the server then
+  // waits for a client in the background. False, with nothing left open,
+  // when the library, its export or the server cannot be had, or when the
+  // host is already open.
+  bool open(const std::wstring& library, const std::wstring& pipe, std::uint32_t channels);
 
-    // Sends `bytes` as one message of `type` to the connected client. The
-    // server's result: false while no client is connected or the send failed.
-    bool send(std::uint32_t type, const std::string& bytes);
+  // Sends `bytes` as one message of `type` to the connected client. The
+  // server's result: false while no client is connected or the send failed.
+  bool send(std::uint32_t type, const std::string& bytes);
 
-    // The server's connected flag; false when not open.
-    bool connected() const;
+  // The server's connected flag; false when not open.
+  bool connected() const;
 
-    // Closes the server and releases it; the last release waits for the
-    // server's teardown, so no handler call runs after this returns. Then
-    // the library is unloaded. Does nothing when not open.
-    void close();
+  // Closes the server and releases it; the last release waits for the
+  // server's teardown, so no handler call runs after this returns. Then
+  // the library is unloaded. Does nothing when not open.
+  void close();
 
-private:
-    static void on_event(IPC_EVENT_TYPE event, std::uint32_t type, const char* data,
-                         std::uint32_t length, void* context);
+ private:
+  static void on_event(IPC_EVENT_TYPE event, std::uint32_t type, const char* data,
+                       std::uint32_t length, void* context);
 
-    struct ModuleCloser {
-        void operator()(HMODULE module) const noexcept { ::FreeLibrary(module); }
-    };
+  struct ModuleCloser {
+    void operator()(HMODULE module) const noexcept { ::FreeLibrary(module); }
+  };
 
-    HostHandler handler_;
-    // Declared before the server so the library outlives the server's release.
-    std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleCloser> module_;
-    Quenlo::IPipeServer* server_ = nullptr;  // one reference while open
+  HostHandler handler_;
+  // Declared before the server so the library outlives the server's release.
+  std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleCloser> module_;
+  Quenlo::IPipeServer* server_ = nullptr;  // one reference while open
 };
 
 // The folder of the running program, ending in a backslash.

@@ -16,28 +16,28 @@
 namespace panel_host {
 
 class ResponsivenessProbe {
-public:
-    // Starts probing `window` every `period`; a round trip is given up after
-    // `give_up` and then counts as that long.
-    ResponsivenessProbe(HWND window, std::chrono::milliseconds period,
-                        std::chrono::milliseconds give_up = std::chrono::seconds(10));
-    ~ResponsivenessProbe();  // stop()
-    ResponsivenessProbe(const ResponsivenessProbe&) = delete;
-    ResponsivenessProbe& operator=(const ResponsivenessProbe&) = delete;
+ public:
+  // Starts probing `window` every `period`; a round trip is given up after
+  // `give_up` and then counts as that long.
+  ResponsivenessProbe(HWND window, std::chrono::milliseconds period,
+                      std::chrono::milliseconds give_up = std::chrono::seconds(10));
+  ~ResponsivenessProbe();  // stop()
+  ResponsivenessProbe(const ResponsivenessProbe&) = delete;
+  ResponsivenessProbe& operator=(const ResponsivenessProbe&) = delete;
 
-    // Stops and joins the probing thread; the round trips in microseconds.
-    // Owner's thread; only the first call stops, later calls return the same.
-    const std::vector<double>& stop();
+  // Stops and joins the probing thread; the round trips in microseconds.
+  // Owner's thread; only the first call stops, later calls return the same.
+  const std::vector<double>& stop();
 
-private:
-    void run();
+ private:
+  void run();
 
-    const HWND window_;
-    const std::chrono::milliseconds period_;
-    const std::chrono::milliseconds give_up_;
-    std::atomic<bool> stopping_{false};
-    std::vector<double> round_trips_us_;  // probing thread until joined, then owner
-    std::thread thread_;
+  const HWND window_;
+  const std::chrono::milliseconds period_;
+  const std::chrono::milliseconds give_up_;
+  std::atomic<bool> stopping_{false};
+  std::vector<double> round_trips_us_;  // probing thread until joined, then owner
+  std::thread thread_;
 };
 
 }  // namespace panel_host

@@ -95,9 +95,9 @@ bool ClientLauncher::Finish(DWORD timeout_ms, ResultRecord* results, std::string
   ::DeleteFileW(result_path_.c_str());
   if (exit_code != 0) {
     const size_t at = text.find("error=");
-    *error = at == std::string::npos ? "the client process failed (exit code " +
-                                           std::to_string(exit_code) + ")"
-                                     : text.substr(at + 6);
+    *error = at == std::string::npos
+                 ? "the client process failed (exit code " + std::to_string(exit_code) + ")"
+                 : text.substr(at + 6);
     while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
     return false;
   }
@@ -126,8 +126,8 @@ int RunChildClient(int argc, wchar_t** argv) {
       request.scenario != Scenario::kRawFrames && request.scenario != Scenario::kPortStream;
   const QuenloApi* api = needs_library ? LoadQuenlo(library, print_log, &error) : nullptr;
   ResultRecord results;
-  const bool ok = (!needs_library || api != nullptr) &&
-                  RunClientRole(request, api, &results, &error);
+  const bool ok =
+      (!needs_library || api != nullptr) && RunClientRole(request, api, &results, &error);
   std::ofstream out(std::filesystem::path(result_path), std::ios::binary | std::ios::trunc);
   out << (ok ? FormatRecord(results) : "error=" + error + "\n");
   out.close();

@@ -74,10 +74,14 @@ void OnClientEvent(IPC_EVENT_TYPE event, uint32_t type, const char*, uint32_t le
                    void* context) {
   PeerEvents* peer = static_cast<PeerEvents*>(context);
   switch (event) {
-    case EVENT_CONNECTED: ::SetEvent(peer->connected.get()); break;
+    case EVENT_CONNECTED:
+      ::SetEvent(peer->connected.get());
+      break;
     case EVENT_BROKEN:
     case EVENT_CONNECTION_RESET:
-    case EVENT_DISCONNECTED: ::SetEvent(peer->gone.get()); break;
+    case EVENT_DISCONNECTED:
+      ::SetEvent(peer->gone.get());
+      break;
     case EVENT_MESSAGE:
       if (type == kTypeSync) ::SetEvent(peer->sync.get());
       if (type == kTypeEcho) {
@@ -86,7 +90,8 @@ void OnClientEvent(IPC_EVENT_TYPE event, uint32_t type, const char*, uint32_t le
       }
       if (type == kTypeDone) ::SetEvent(peer->done.get());
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -304,8 +309,8 @@ bool RawEcho(const ClientRequest& request, ResultRecord* results, std::string* e
 bool RawFrames(const ClientRequest& request, ResultRecord* results, std::string* error) {
   UniqueHandle mapping(
       ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, RawFrameMappingName(request.name).c_str()));
-  UniqueHandle semaphore(::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE,
-                                          RawFrameSemaphoreName(request.name).c_str()));
+  UniqueHandle semaphore(
+      ::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, RawFrameSemaphoreName(request.name).c_str()));
   UniqueView view(mapping.valid() ? ::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0)
                                   : nullptr);
   if (view.get() == nullptr || !semaphore.valid()) {
@@ -337,23 +342,29 @@ std::wstring RawFrameSemaphoreName(const std::wstring& name) { return L"Local\\t
 
 bool RunClientRole(const ClientRequest& request, const QuenloApi* api, ResultRecord* results,
                    std::string* error) {
-  const bool needs_library = request.scenario == Scenario::kQuenloStream ||
-                             request.scenario == Scenario::kQuenloEcho ||
-                             request.scenario == Scenario::kFrameWrite ||
-                             request.scenario == Scenario::kQuenloFrames;
+  const bool needs_library =
+      request.scenario == Scenario::kQuenloStream || request.scenario == Scenario::kQuenloEcho ||
+      request.scenario == Scenario::kFrameWrite || request.scenario == Scenario::kQuenloFrames;
   if (needs_library && api == nullptr) {
     *error = "Quenlo.dll is not loaded";
     return false;
   }
   switch (request.scenario) {
     case Scenario::kRawStream:
-    case Scenario::kPortStream: return RawStream(request, results, error);
-    case Scenario::kQuenloStream: return QuenloStream(request, api, results, error);
-    case Scenario::kRawEcho: return RawEcho(request, results, error);
-    case Scenario::kQuenloEcho: return QuenloEcho(request, api, results, error);
-    case Scenario::kFrameWrite: return FrameWrite(request, api, results, error);
-    case Scenario::kRawFrames: return RawFrames(request, results, error);
-    case Scenario::kQuenloFrames: return QuenloFrames(request, api, results, error);
+    case Scenario::kPortStream:
+      return RawStream(request, results, error);
+    case Scenario::kQuenloStream:
+      return QuenloStream(request, api, results, error);
+    case Scenario::kRawEcho:
+      return RawEcho(request, results, error);
+    case Scenario::kQuenloEcho:
+      return QuenloEcho(request, api, results, error);
+    case Scenario::kFrameWrite:
+      return FrameWrite(request, api, results, error);
+    case Scenario::kRawFrames:
+      return RawFrames(request, results, error);
+    case Scenario::kQuenloFrames:
+      return QuenloFrames(request, api, results, error);
   }
   *error = "unknown scenario";
   return false;

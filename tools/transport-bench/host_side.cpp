@@ -246,8 +246,8 @@ bool HostSide::RawEcho(uint32_t payload, uint32_t warmup, uint32_t count, EchoFi
   return true;
 }
 
-bool HostSide::QuenloEcho(uint32_t payload, uint32_t warmup, uint32_t count,
-                          EchoFigures* figures, std::string* error) {
+bool HostSide::QuenloEcho(uint32_t payload, uint32_t warmup, uint32_t count, EchoFigures* figures,
+                          std::string* error) {
   const ClientRequest request = MakeRequest(Scenario::kQuenloEcho, payload, count, warmup, 0);
   HostState state(api_);
   QuenloServer server;

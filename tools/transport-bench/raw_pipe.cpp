@@ -4,8 +4,10 @@ namespace transport_bench {
 namespace {
 
 // The library's channel uses these exact values; so does the baseline.
-constexpr DWORD kServerOpenMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_WRITE_THROUGH;
-constexpr DWORD kClientFlags = FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING;
+constexpr DWORD kServerOpenMode =
+    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_WRITE_THROUGH;
+constexpr DWORD kClientFlags =
+    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING;
 
 std::wstring PipePath(const std::wstring& name) { return L"\\\\.\\pipe\\" + name; }
 
@@ -53,8 +55,8 @@ bool RawPipe::Open(const std::wstring& name, DWORD timeout_ms) {
   const std::wstring path = PipePath(name);
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   for (;;) {
-    pipe_.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, kClientFlags, nullptr));
+    pipe_.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              kClientFlags, nullptr));
     if (pipe_.valid()) break;
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PIPE_BUSY) return false;
@@ -72,7 +74,8 @@ bool RawPipe::UseCompletionPort() {
 
 bool RawPipe::Wait(OVERLAPPED* overlapped, BOOL started, DWORD* transferred) {
   if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
-  if (!port_.valid()) return ::GetOverlappedResult(pipe_.get(), overlapped, transferred, TRUE) != FALSE;
+  if (!port_.valid())
+    return ::GetOverlappedResult(pipe_.get(), overlapped, transferred, TRUE) != FALSE;
   // A bound handle queues a packet for every completion, immediate ones too.
   ULONG_PTR key = 0;
   OVERLAPPED* done = nullptr;

@@ -58,7 +58,7 @@ class RawPipe {
   bool Wait(OVERLAPPED* overlapped, BOOL started, DWORD* transferred);
 
   UniqueFile pipe_;
-  UniqueHandle port_;  // set by UseCompletionPort
+  UniqueHandle port_;         // set by UseCompletionPort
   UniqueHandle read_event_;   // manual-reset, for the read in flight
   UniqueHandle write_event_;  // manual-reset, for the write in flight
   UniqueHandle connect_event_;

@@ -5,8 +5,8 @@
 namespace transport_bench {
 namespace {
 
-constexpr Scenario kAll[] = {Scenario::kRawStream,  Scenario::kQuenloStream, Scenario::kRawEcho,
-                             Scenario::kQuenloEcho, Scenario::kFrameWrite,   Scenario::kRawFrames,
+constexpr Scenario kAll[] = {Scenario::kRawStream,    Scenario::kQuenloStream, Scenario::kRawEcho,
+                             Scenario::kQuenloEcho,   Scenario::kFrameWrite,   Scenario::kRawFrames,
                              Scenario::kQuenloFrames, Scenario::kPortStream};
 
 bool ParseNumber(const wchar_t* text, uint32_t* out) {
@@ -22,14 +22,22 @@ bool ParseNumber(const wchar_t* text, uint32_t* out) {
 
 const wchar_t* ScenarioName(Scenario scenario) {
   switch (scenario) {
-    case Scenario::kRawStream: return L"raw-stream";
-    case Scenario::kQuenloStream: return L"quenlo-stream";
-    case Scenario::kRawEcho: return L"raw-echo";
-    case Scenario::kQuenloEcho: return L"quenlo-echo";
-    case Scenario::kFrameWrite: return L"frame-write";
-    case Scenario::kRawFrames: return L"raw-frames";
-    case Scenario::kQuenloFrames: return L"quenlo-frames";
-    case Scenario::kPortStream: return L"port-stream";
+    case Scenario::kRawStream:
+      return L"raw-stream";
+    case Scenario::kQuenloStream:
+      return L"quenlo-stream";
+    case Scenario::kRawEcho:
+      return L"raw-echo";
+    case Scenario::kQuenloEcho:
+      return L"quenlo-echo";
+    case Scenario::kFrameWrite:
+      return L"frame-write";
+    case Scenario::kRawFrames:
+      return L"raw-frames";
+    case Scenario::kQuenloFrames:
+      return L"quenlo-frames";
+    case Scenario::kPortStream:
+      return L"port-stream";
   }
   return L"?";
 }

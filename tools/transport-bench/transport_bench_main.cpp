@@ -157,8 +157,7 @@ void PrintRow(const Row& row) {
   char aim[32] = "";
   const char* verdict = "";
   if (row.aim_kind != Row::kNone) {
-    std::snprintf(aim, sizeof aim, "%s %.2f", row.aim_kind == Row::kAtLeast ? ">=" : "<=",
-                  row.aim);
+    std::snprintf(aim, sizeof aim, "%s %.2f", row.aim_kind == Row::kAtLeast ? ">=" : "<=", row.aim);
     const bool met = row.aim_kind == Row::kAtLeast ? ratio >= row.aim : ratio <= row.aim;
     verdict = met ? "met" : "MISSED";
   }
@@ -236,11 +235,11 @@ bool MeasureThroughput(const Options& options, uint32_t payload, uint32_t count,
     StreamFigures raw;
     StreamFigures ports;
     StreamFigures quenlo;
-    const bool raw_ok = Check(host->RawStream(payload, count, false, &raw, &error),
-                              "raw message stream", error);
-    const bool ports_ok = !options.diagnose ||
-                          Check(host->RawStream(payload, count, true, &ports, &error),
-                                "raw message stream with completion ports", error);
+    const bool raw_ok =
+        Check(host->RawStream(payload, count, false, &raw, &error), "raw message stream", error);
+    const bool ports_ok =
+        !options.diagnose || Check(host->RawStream(payload, count, true, &ports, &error),
+                                   "raw message stream with completion ports", error);
     const bool quenlo_ok =
         Check(host->QuenloStream(payload, count, &quenlo, &error), "message stream", error);
     ok = ok && raw_ok && ports_ok && quenlo_ok;
@@ -291,9 +290,10 @@ bool MeasureRoundTrip(const Plan& plan, HostSide* host, Table* table) {
       {"2 round trip p50, 256 B payload", "us", Micros(quenlo.p50_ns), Micros(raw.p50_ns)});
   table->rows.push_back(
       {"2 round trip p99, 256 B payload", "us", Micros(quenlo.p99_ns), Micros(raw.p99_ns)});
-  table->notes.push_back(Format("figure 2, %llu round trips after %u unmeasured; mean %.1f us / %.1f us",
-                                static_cast<unsigned long long>(quenlo.count), plan.echo_warmup,
-                                Micros(quenlo.mean_ns), Micros(raw.mean_ns)));
+  table->notes.push_back(
+      Format("figure 2, %llu round trips after %u unmeasured; mean %.1f us / %.1f us",
+             static_cast<unsigned long long>(quenlo.count), plan.echo_warmup,
+             Micros(quenlo.mean_ns), Micros(raw.mean_ns)));
   return true;
 }
 
@@ -301,8 +301,8 @@ bool MeasureRoundTrip(const Plan& plan, HostSide* host, Table* table) {
 bool MeasureFrameWrite(const Plan& plan, HostSide* host, Table* table) {
   std::string error;
   FrameWriteFigures frames;
-  if (!Check(host->FrameWrite(plan.frame_warmup, plan.frame_count, &frames, &error),
-             "frame write", error)) {
+  if (!Check(host->FrameWrite(plan.frame_warmup, plan.frame_count, &frames, &error), "frame write",
+             error)) {
     return false;
   }
   Row row{"3 WritePacket 1920x1080 vs memcpy, p50", "ms", Millis(frames.write.p50_ns),

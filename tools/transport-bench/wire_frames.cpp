@@ -40,10 +40,9 @@ void WireMessageCounter::Feed(const uint8_t* data, size_t size) {
       data += take;
       size -= take;
       if (size_field_have_ < 4) return;
-      const uint64_t payload_size = static_cast<uint64_t>(size_field_[0]) |
-                                    static_cast<uint64_t>(size_field_[1]) << 8 |
-                                    static_cast<uint64_t>(size_field_[2]) << 16 |
-                                    static_cast<uint64_t>(size_field_[3]) << 24;
+      const uint64_t payload_size =
+          static_cast<uint64_t>(size_field_[0]) | static_cast<uint64_t>(size_field_[1]) << 8 |
+          static_cast<uint64_t>(size_field_[2]) << 16 | static_cast<uint64_t>(size_field_[3]) << 24;
       remaining_ = kWireHeaderSize - 4 + payload_size;
       size_field_have_ = 0;
       continue;

@@ -41,120 +41,119 @@ IPipeClient& IPipeClient::operator=(IPipeClient&&) noexcept { return *this; }
 namespace {
 
 std::wstring dll_folder() {
-    HMODULE self = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&dll_folder), &self);
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(self, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.rfind(L'\\') + 1);
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&dll_folder), &self);
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(self, path, MAX_PATH);
+  std::wstring folder(path);
+  return folder.substr(0, folder.rfind(L'\\') + 1);
 }
 
 std::string read_file(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void write_file(const std::wstring& path, const std::string& bytes) {
-    const std::wstring temp = path + L".tmp";
-    {
-        std::ofstream out(temp.c_str(), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  const std::wstring temp = path + L".tmp";
+  {
+    std::ofstream out(temp.c_str(), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 class FakeClient final : public Quenlo::IPipeClient {
-public:
-    uint32_t AddRef() override { return ++refs_; }
-    uint32_t Release() override {
-        const uint32_t left = --refs_;
-        if (left == 0) delete this;
-        return left;
+ public:
+  uint32_t AddRef() override { return ++refs_; }
+  uint32_t Release() override {
+    const uint32_t left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void** out) override {
+    *out = nullptr;
+    return Quenlo::kNoInterface;
+  }
+  uint32_t IsConnected() override { return running_ ? 1 : 0; }
+  void SetCallback(PipeCallback callback, void* context) override {
+    callback_ = callback;
+    context_ = context;
+  }
+  int32_t Create(const wchar_t* name, uint32_t channels) override {
+    const std::wstring text = std::wstring(name ? name : L"") + L"|" + std::to_wstring(channels);
+    write_file(folder_ + L"created.txt", std::string(text.begin(), text.end()));
+    if (::GetFileAttributesW((folder_ + L"create_fails").c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return 0;
     }
-    int32_t QueryInterface(const Quenlo::InterfaceId&, void** out) override {
-        *out = nullptr;
-        return Quenlo::kNoInterface;
+    running_ = true;
+    worker_ = std::thread([this] { run(); });
+    return 1;
+  }
+  void Destroy() override {
+    if (!worker_.joinable()) return;
+    running_ = false;
+    worker_.join();
+    // As the real client does when it tears a live link down.
+    if (callback_ != nullptr) callback_(EVENT_DISCONNECTED, 0, nullptr, 0, context_);
+  }
+  int32_t SendMessage(uint32_t type, const char* data, uint32_t length) override {
+    std::lock_guard<std::mutex> lock(sent_mutex_);
+    std::ofstream out((folder_ + L"sent.log").c_str(), std::ios::binary | std::ios::app);
+    out << type << '\t' << std::string(data, length) << '\n';
+    return 1;
+  }
+  int32_t WritePacket(const MediaPacket* packet, uint32_t) override {
+    const std::string pixels(reinterpret_cast<const char*>(packet->data[0]), packet->audio_bytes);
+    if (pixels != last_frame_) {
+      last_frame_ = pixels;
+      write_file(folder_ + L"frame.raw", pixels);
     }
-    uint32_t IsConnected() override { return running_ ? 1 : 0; }
-    void SetCallback(PipeCallback callback, void* context) override {
-        callback_ = callback;
-        context_ = context;
-    }
-    int32_t Create(const wchar_t* name, uint32_t channels) override {
-        const std::wstring text = std::wstring(name ? name : L"") + L"|" + std::to_wstring(channels);
-        write_file(folder_ + L"created.txt", std::string(text.begin(), text.end()));
-        if (::GetFileAttributesW((folder_ + L"create_fails").c_str()) != INVALID_FILE_ATTRIBUTES) {
-            return 0;
-        }
-        running_ = true;
-        worker_ = std::thread([this] { run(); });
-        return 1;
-    }
-    void Destroy() override {
-        if (!worker_.joinable()) return;
-        running_ = false;
-        worker_.join();
-        // As the real client does when it tears a live link down.
-        if (callback_ != nullptr) callback_(EVENT_DISCONNECTED, 0, nullptr, 0, context_);
-    }
-    int32_t SendMessage(uint32_t type, const char* data, uint32_t length) override {
-        std::lock_guard<std::mutex> lock(sent_mutex_);
-        std::ofstream out((folder_ + L"sent.log").c_str(), std::ios::binary | std::ios::app);
-        out << type << '\t' << std::string(data, length) << '\n';
-        return 1;
-    }
-    int32_t WritePacket(const MediaPacket* packet, uint32_t) override {
-        const std::string pixels(reinterpret_cast<const char*>(packet->data[0]),
-                                 packet->audio_bytes);
-        if (pixels != last_frame_) {
-            last_frame_ = pixels;
-            write_file(folder_ + L"frame.raw", pixels);
-        }
-        return 1;
-    }
-    int32_t WritePacketAsync(const MediaPacket* packet) override { return WritePacket(packet, 0); }
+    return 1;
+  }
+  int32_t WritePacketAsync(const MediaPacket* packet) override { return WritePacket(packet, 0); }
 
-private:
-    void run() {
-        callback_(EVENT_CONNECTED, 0, nullptr, 0, context_);
-        const std::wstring inbox = folder_ + L"inbox\\";
-        while (running_) {
-            std::set<std::wstring> names;  // sorted: delivery in file name order
-            WIN32_FIND_DATAW found;
-            const HANDLE find = ::FindFirstFileW((inbox + L"*").c_str(), &found);
-            if (find != INVALID_HANDLE_VALUE) {
-                do {
-                    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(found.cFileName);
-                } while (::FindNextFileW(find, &found));
-                ::FindClose(find);
-            }
-            for (const std::wstring& name : names) deliver(inbox, name);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+ private:
+  void run() {
+    callback_(EVENT_CONNECTED, 0, nullptr, 0, context_);
+    const std::wstring inbox = folder_ + L"inbox\\";
+    while (running_) {
+      std::set<std::wstring> names;  // sorted: delivery in file name order
+      WIN32_FIND_DATAW found;
+      const HANDLE find = ::FindFirstFileW((inbox + L"*").c_str(), &found);
+      if (find != INVALID_HANDLE_VALUE) {
+        do {
+          if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(found.cFileName);
+        } while (::FindNextFileW(find, &found));
+        ::FindClose(find);
+      }
+      for (const std::wstring& name : names) deliver(inbox, name);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+  }
 
-    void deliver(const std::wstring& inbox, const std::wstring& name) {
-        const std::wstring ext = name.size() > 4 ? name.substr(name.size() - 4) : L"";
-        if (ext != L"json" && ext != L".evt") return;  // e.g. a file still being written
-        const std::string bytes = read_file(inbox + name);
-        ::DeleteFileW((inbox + name).c_str());
-        if (ext == L"json") {
-            callback_(EVENT_MESSAGE, 1, bytes.data(), static_cast<uint32_t>(bytes.size()), context_);
-        } else {
-            callback_(static_cast<IPC_EVENT_TYPE>(std::atoi(bytes.c_str())), 0, nullptr, 0, context_);
-        }
+  void deliver(const std::wstring& inbox, const std::wstring& name) {
+    const std::wstring ext = name.size() > 4 ? name.substr(name.size() - 4) : L"";
+    if (ext != L"json" && ext != L".evt") return;  // e.g. a file still being written
+    const std::string bytes = read_file(inbox + name);
+    ::DeleteFileW((inbox + name).c_str());
+    if (ext == L"json") {
+      callback_(EVENT_MESSAGE, 1, bytes.data(), static_cast<uint32_t>(bytes.size()), context_);
+    } else {
+      callback_(static_cast<IPC_EVENT_TYPE>(std::atoi(bytes.c_str())), 0, nullptr, 0, context_);
     }
+  }
 
-    std::atomic<uint32_t> refs_{1};
-    std::atomic<bool> running_{false};
-    const std::wstring folder_ = dll_folder();
-    PipeCallback callback_ = nullptr;
-    void* context_ = nullptr;
-    std::thread worker_;
-    std::mutex sent_mutex_;
-    std::string last_frame_;  // frame thread only
+  std::atomic<uint32_t> refs_{1};
+  std::atomic<bool> running_{false};
+  const std::wstring folder_ = dll_folder();
+  PipeCallback callback_ = nullptr;
+  void* context_ = nullptr;
+  std::thread worker_;
+  std::mutex sent_mutex_;
+  std::string last_frame_;  // frame thread only
 };
 
 }  // namespace
@@ -162,22 +161,22 @@ private:
 extern "C" {
 
 int32_t CreatePipeClient(Quenlo::IPipeClient** client) {
-    if (client == nullptr) return 0;
-    *client = new FakeClient();
-    return 1;
+  if (client == nullptr) return 0;
+  *client = new FakeClient();
+  return 1;
 }
 
 uint64_t GetTimeNS() {
-    LARGE_INTEGER now, frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<uint64_t>(static_cast<double>(now.QuadPart) * 1e9 /
-                                 static_cast<double>(frequency.QuadPart));
+  LARGE_INTEGER now, frequency;
+  ::QueryPerformanceCounter(&now);
+  ::QueryPerformanceFrequency(&frequency);
+  return static_cast<uint64_t>(static_cast<double>(now.QuadPart) * 1e9 /
+                               static_cast<double>(frequency.QuadPart));
 }
 
 void SetLogMessageCallback(LogMessageCallback callback) {
-    const int32_t handled = callback ? callback(0, "fake_quenlo.cpp", 1, "test line\n") : -1;
-    write_file(dll_folder() + L"log_sink.txt", std::to_string(handled));
+  const int32_t handled = callback ? callback(0, "fake_quenlo.cpp", 1, "test line\n") : -1;
+  write_file(dll_folder() + L"log_sink.txt", std::to_string(handled));
 }
 
 }  // extern "C"

@@ -3,8 +3,8 @@
 namespace host_sim {
 namespace {
 
-const std::string kFullWidthColon = "\xEF\xBC\x9A";    // ：
-const std::string kVotesSuffix = " \xE7\xA5\xA8";      // " 票"
+const std::string kFullWidthColon = "\xEF\xBC\x9A";  // ：
+const std::string kVotesSuffix = " \xE7\xA5\xA8";    // " 票"
 
 }  // namespace
 

@@ -60,10 +60,10 @@ std::vector<std::string> judge(const SessionReport& r) {
   if (r.demo) {
     for (const VoteCount& v : r.votes) {
       if (v.counted != static_cast<int64_t>(v.expected)) {
-        failures.push_back("votes for " + v.token + " (" + v.label + "): the window shows " +
-                           (v.counted < 0 ? std::string("nothing readable")
-                                          : std::to_string(v.counted)) +
-                           ", expected " + std::to_string(v.expected));
+        failures.push_back(
+            "votes for " + v.token + " (" + v.label + "): the window shows " +
+            (v.counted < 0 ? std::string("nothing readable") : std::to_string(v.counted)) +
+            ", expected " + std::to_string(v.expected));
       }
     }
     if (r.confirmed.empty()) failures.push_back("no comment was confirmed for display");

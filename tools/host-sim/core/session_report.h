@@ -33,13 +33,13 @@ struct SessionReport {
   uint64_t bad_packets = 0;    // packets that were not a 900x180 BGRA frame
   double frames_per_second = 0.0;
   size_t pngs_written = 0;
-  bool overlay_saved = false;   // overlay.png written at the end
-  int64_t panel_exit_code = -1; // -1: did not end by itself
+  bool overlay_saved = false;    // overlay.png written at the end
+  int64_t panel_exit_code = -1;  // -1: did not end by itself
   // Demo only.
   std::vector<VoteCount> votes;
-  std::string confirmed;                // the comment shown on the overlay
-  std::vector<std::string> files;       // files the demo wrote, by name
-  std::vector<std::string> problems;    // things that went wrong on the way
+  std::string confirmed;              // the comment shown on the overlay
+  std::vector<std::string> files;     // files the demo wrote, by name
+  std::vector<std::string> problems;  // things that went wrong on the way
 };
 
 // Every way in which the run fell short, as English sentences; empty when

@@ -9,19 +9,28 @@ namespace host_sim {
 namespace {
 
 const char* const kChineseChatter[] = {
-    "主播好！",       "今天的直播好棒",   "哈哈哈哈哈",     "我来晚了，错过了什么？",
-    "第一次来，已关注", "这个选择好难啊",   "支持主播！",     "声音有点小",
+    "主播好！",           "今天的直播好棒", "哈哈哈哈哈",     "我来晚了，错过了什么？",
+    "第一次来，已关注",   "这个选择好难啊", "支持主播！",     "声音有点小",
     "从广州来的，大家好", "加油加油",       "这也太好看了吧", "前排围观",
 };
 const char* const kEnglishChatter[] = {
-    "hello from Berlin", "nice stream!", "lol",          "first time here, love it",
-    "gg",                "what song is this?", "hi chat", "this is so hard to pick",
+    "hello from Berlin",
+    "nice stream!",
+    "lol",
+    "first time here, love it",
+    "gg",
+    "what song is this?",
+    "hi chat",
+    "this is so hard to pick",
 };
-const char* const kChineseNames[] = {"小鱼", "阿杰", "星星", "木子", "晴天", "大白", "橙子", "小林"};
+const char* const kChineseNames[] = {"小鱼", "阿杰", "星星", "木子",
+                                     "晴天", "大白", "橙子", "小林"};
 const char* const kEnglishNames[] = {"Alex", "Mia", "Sam", "Lena", "Ken", "Zoe"};
 
 template <typename T, size_t N>
-constexpr size_t count_of(T (&)[N]) { return N; }
+constexpr size_t count_of(T (&)[N]) {
+  return N;
+}
 
 // splitmix64: small, fast, and the same sequence on every platform.
 class Random {
@@ -75,8 +84,10 @@ std::string spell_vote(const std::string& keyword, Random& random) {
   switch (random.below(4)) {
     case 1:
       for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'a' && c <= 'z')
+          c = static_cast<char>(c - 'a' + 'A');
+        else if (c >= 'A' && c <= 'Z')
+          c = static_cast<char>(c - 'A' + 'a');
       }
       break;
     case 2:
@@ -135,7 +146,8 @@ std::vector<Delivery> generate_audience(const AudienceOptions& o) {
   }
   std::vector<int> kinds;
   kinds.reserve(o.comments);
-  for (size_t k = 0; k < votes.size(); ++k) kinds.insert(kinds.end(), votes[k], static_cast<int>(k));
+  for (size_t k = 0; k < votes.size(); ++k)
+    kinds.insert(kinds.end(), votes[k], static_cast<int>(k));
   kinds.resize(o.comments, -1);
   const uint32_t chatter = o.comments - vote_total;
   uint32_t chinese_left = share_of(o.chinese_share, chatter);

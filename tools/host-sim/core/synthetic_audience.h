@@ -22,13 +22,13 @@
 namespace host_sim {
 
 struct AudienceOptions {
-  uint32_t viewers = 40;              // distinct speakers, 1 to 100000
-  uint32_t comments = 150;            // distinct comments, 1 to 1000000
-  double comments_per_second = 25.0;  // deliveries per second, above 0, at most 1000
+  uint32_t viewers = 40;                        // distinct speakers, 1 to 100000
+  uint32_t comments = 150;                      // distinct comments, 1 to 1000000
+  double comments_per_second = 25.0;            // deliveries per second, above 0, at most 1000
   std::vector<std::string> keywords{"1", "2"};  // 1 to 6 vote keywords
   std::vector<double> vote_shares{0.3, 0.2};    // one per keyword, each 0-1, sum at most 1
-  double duplicate_share = 0.1;  // of the distinct comments, delivered twice; 0-1
-  double chinese_share = 0.7;    // of the chatter and of the nicknames; 0-1
+  double duplicate_share = 0.1;                 // of the distinct comments, delivered twice; 0-1
+  double chinese_share = 0.7;                   // of the chatter and of the nicknames; 0-1
   uint64_t seed = 20240611;
   int64_t start_time_ms = 0;  // the comments' "timestamp" at offset 0
 };
