@@ -27,6 +27,10 @@ extern const wchar_t* const kWindowClass;
 // How many recent comment ids the de-duplication remembers.
 constexpr std::size_t kDedupeCapacity = 20000;
 
+// How the host link posts to the window: PostMessageW, or a test's stand-in
+// that plays the system refusing a post (a full message queue).
+using PostMessageFn = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+
 // The single state record, created by the entry function once the launch
 // options are accepted and destroyed after the message loop, the client and
 // the frame thread are done.
@@ -50,6 +54,8 @@ struct AppContext {
   std::thread frame_thread;                // runs frame_loop
   std::atomic<bool> stopping{false};
   std::atomic<bool> connected{false};
+  PostMessageFn post_message = &::PostMessageW;  // set before the callback thread starts
+  std::uint64_t comments_lost = 0;               // callback thread: comments the window never got
   bool closing = false;  // WM_CLOSE destroys the window instead of hiding it
   bool results_dirty = false;
   bool candidates_dirty = false;
