@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/Quenlo.h"
 
@@ -524,14 +525,24 @@ bool PipeChannel::ReadLoop(DWORD* failure_error) {
 }
 
 void PipeChannel::OnCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error) {
-  if (error == kErrorBrokenPipe) {
-    OnBroken(error);
-    return;
-  }
-  if (overlapped == &input_start_ || overlapped == &input_.overlapped) {
-    HandleInputCompletion(overlapped, bytes, error);
-  } else if (overlapped == &output_start_ || overlapped == &output_.overlapped) {
-    HandleOutputCompletion(overlapped, bytes, error);
+  try {
+    if (error == kErrorBrokenPipe) {
+      OnBroken(error);
+      return;
+    }
+    if (overlapped == &input_start_ || overlapped == &input_.overlapped) {
+      HandleInputCompletion(overlapped, bytes, error);
+    } else if (overlapped == &output_start_ || overlapped == &output_.overlapped) {
+      HandleOutputCompletion(overlapped, bytes, error);
+    }
+  } catch (...) {
+    // Bytes of the stream were lost half way (no memory for them), and no
+    // read or write is pending any more: the link cannot go on.
+    BRISQ_LOG_CAUGHT("Failed to PipeChannel::OnCompletion");
+    if (pipe_.IsValid()) {
+      state_ = kStateBroken;
+      Notify(EVENT_BROKEN);
+    }
   }
 }
 
@@ -593,7 +604,13 @@ void PipeChannel::OnBroken(DWORD error) {
 }
 
 void PipeChannel::Notify(uint32_t event, uint32_t type, const char* data, uint32_t length) {
-  if (callback_ != nullptr) callback_(event, type, data, length, context_);
+  if (callback_ == nullptr) return;
+  // The owner's handler runs the host's code: what it throws ends there.
+  try {
+    callback_(event, type, data, length, context_);
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to PipeChannel::Notify");
+  }
 }
 
 // --- Dispatch of cut messages (reader thread) ---------------------------------------

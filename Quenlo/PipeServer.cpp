@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogFile.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/MessageLogThrottle.h"
@@ -140,11 +141,14 @@ void PipeServer::SetCallback(PipeCallback callback, void* context) {
   callback_.store(callback);
 }
 
-int32_t PipeServer::OpenLogFile(const wchar_t* path) {
+int32_t PipeServer::OpenLogFile(const wchar_t* path) try {
   return BrisqFramework::SetLogFile(path) ? 1 : 0;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::OpenLogFile");
+  return 0;
 }
 
-int32_t PipeServer::SendMessage(uint32_t type, const char* data, uint32_t length) {
+int32_t PipeServer::SendMessage(uint32_t type, const char* data, uint32_t length) try {
   BrisqAutoLock hold(state_lock_);
   if (!channel_) {
     BRISQ_LOG_AT(ERROR) << "Failed to SendMessage(invalid channel)";
@@ -155,11 +159,14 @@ int32_t PipeServer::SendMessage(uint32_t type, const char* data, uint32_t length
     return 0;
   }
   return channel_->Send(type, data, length) ? 1 : 0;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::SendMessage");
+  return 0;
 }
 
 // --- Open, Close and the lifecycle tasks -----------------------------------------------
 
-int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) {
+int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) try {
   BRISQ_LOG(INFO) << "[PipeServer] Open(begin...)";
   connected_ = 0;
   // The stopping flag is the tasks' own: cleared here, it could let a reader
@@ -169,13 +176,20 @@ int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) {
       runner_.Submit([this, task_name, channels] { OpenTask(task_name, channels); });
   BRISQ_LOG(INFO) << "[PipeServer] Open(end...) res = " << (queued ? 1 : 0);
   return 1;
+} catch (...) {
+  // Open reports nothing to the host: the open task was not queued.
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::Open");
+  return 1;
 }
 
-void PipeServer::Close() {
+void PipeServer::Close() try {
   BRISQ_LOG(INFO) << "[PipeServer] Close(begin...) ";
   connected_ = 0;
   runner_.Submit([this] { DestroyTask(); });
   BRISQ_LOG(INFO) << "[PipeServer] Close(end...) ";
+} catch (...) {
+  // The destroy task was not queued; the last Release still tears down.
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::Close");
 }
 
 void PipeServer::OpenTask(const std::wstring& name, uint32_t channels) {
@@ -348,7 +362,13 @@ void PipeServer::HandleEvent(uint32_t event, uint32_t type, const char* data, ui
       // While stopping, the teardown under way closes this pipe anyway; a
       // task queued now would run after it, and could take down what a
       // later Open made.
-      if (stopping_.load() == 0) runner_.Submit([this] { RebuildTask(); });
+      if (stopping_.load() == 0) {
+        try {
+          runner_.Submit([this] { RebuildTask(); });
+        } catch (...) {
+          BRISQ_LOG_CAUGHT("Failed to PipeServer::Rebuild");
+        }
+      }
       break;
     case EVENT_DISCONNECTED:
       BRISQ_LOG(INFO) << "[PipeServer] EVENT_DISCONNECTED";
@@ -399,8 +419,12 @@ void PipeServer::LogMessageEvent(uint32_t type) {
 
 void PipeServer::NotifyHost(uint32_t event, uint32_t type, const char* data, uint32_t length) {
   const PipeCallback callback = callback_.load();
-  if (callback != nullptr) {
+  if (callback == nullptr) return;
+  // A host callback that throws loses that event; our thread goes on.
+  try {
     callback(static_cast<IPC_EVENT_TYPE>(event), type, data, length, context_.load());
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to PipeServer::NotifyHost");
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "panel/app_context.h"
 #include "panel/live/live_event.h"
 #include "panel/overlay_renderer.h"
@@ -127,9 +128,7 @@ void request_close(AppContext& app, HWND hwnd) {
   ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
 }
 
-}  // namespace
-
-LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT handle_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
     auto* app = static_cast<AppContext*>(create->lpCreateParams);
@@ -203,6 +202,19 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
       break;
   }
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  // No exception may unwind into the system's message dispatch: the message
+  // is dropped. A window that could not build itself is not created.
+  try {
+    return handle_message(hwnd, message, wparam, lparam);
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to window_proc");
+    return message == WM_CREATE ? -1 : 0;
+  }
 }
 
 }  // namespace tessaly

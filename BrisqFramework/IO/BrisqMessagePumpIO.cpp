@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "BrisqFramework/Common/BrisqCore.h"
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "BrisqFramework/Common/StringPrintf.h"
 #include "BrisqFramework/IO/SetThreadName.h"
@@ -23,6 +24,17 @@ OVERLAPPED* ShutdownPacket() { return reinterpret_cast<OVERLAPPED*>(~static_cast
 // The low 32 bits of a pointer, for the "%x" fields of the log texts.
 unsigned Low32(const void* pointer) {
   return static_cast<unsigned>(reinterpret_cast<uintptr_t>(pointer));
+}
+
+// Hands one completion to its observer. An exception drops that completion
+// and keeps the pump serving the others.
+void Deliver(BrisqMessagePumpIO::Observer* observer, OVERLAPPED* overlapped, DWORD bytes,
+             DWORD error) {
+  try {
+    observer->OnCompletion(overlapped, bytes, error);
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to BrisqMessagePumpIO::OnCompletion");
+  }
 }
 
 }  // namespace
@@ -115,7 +127,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
       if (overlapped == nullptr || observer == nullptr) continue;
       if (bytes == 0) {
         BRISQ_LOG(WARNING) << "[BrisqMessagePumpIO] Data transferred is empty";
-        observer->OnCompletion(overlapped, 0, 0);
+        Deliver(observer, overlapped, 0, 0);
         continue;
       }
       const HANDLE handle = observer->ObservedHandle();
@@ -138,7 +150,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
         BRISQ_LOG_AT(ERROR) << "GetQueuedCompletionStatus[" << bytes << "] fileOverLappedResult ["
                             << resultBytes << "]";
       }
-      observer->OnCompletion(overlapped, bytes, resultError);
+      Deliver(observer, overlapped, bytes, resultError);
       continue;
     }
 
@@ -154,7 +166,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
         BRISQ_LOG_AT(ERROR) << "Error observer[" << key << "]"
                             << " context [" << overlapped << "]";
       } else {
-        observer->OnCompletion(overlapped, bytes, kErrorBrokenPipe);
+        Deliver(observer, overlapped, bytes, kErrorBrokenPipe);
       }
       BRISQ_LOG(INFO) << "End IOCP MessagePumpIO:[" << port << "]";
       return;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "BrisqFramework/Common/BrisqClock.h"
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 
 namespace BrisqFramework {
@@ -24,7 +25,17 @@ bool BrisqSingleRunner::Open() {
   do {
     if (expected == kStarting || expected == kRunning) return false;
   } while (!state_.compare_exchange_weak(expected, kStarting));
+  try {
+    return Start();
+  } catch (...) {
+    // Starting the worker could not allocate: the runner may be opened again.
+    BRISQ_LOG_CAUGHT("Failed to BrisqSingleRunner::Open");
+    state_ = kIdle;
+    return false;
+  }
+}
 
+bool BrisqSingleRunner::Start() {
   {
     BrisqAutoLock hold(lock_);
     stop_ = 0;
@@ -60,12 +71,24 @@ bool BrisqSingleRunner::Submit(std::function<void()> closure) {
 
 bool BrisqSingleRunner::Close() {
   if (state_.load() != kClosing) {
-    auto quit = std::make_shared<_Task>();
-    quit->kind = kTaskKindQuit;
-    quit->queued_ns = GetTimeNS();
+    // Close runs in destructors: it must not throw. The stop flag alone ends
+    // the worker after its batch; the quit task only makes it leave at once.
+    std::shared_ptr<_Task> quit;
+    try {
+      quit = std::make_shared<_Task>();
+      quit->kind = kTaskKindQuit;
+      quit->queued_ns = GetTimeNS();
+    } catch (...) {
+      quit.reset();
+    }
     BrisqAutoLock hold(lock_);
     stop_ = 1;
-    queue_.push_back(std::move(quit));
+    if (quit) {
+      try {
+        queue_.push_back(std::move(quit));
+      } catch (...) {
+      }
+    }
     wake_up_.Wake();
     state_ = kClosing;
   }
@@ -98,7 +121,14 @@ bool BrisqSingleRunner::RunBatch() {
   }
   for (const std::shared_ptr<_Task>& task : batch) {
     if (task->kind == kTaskKindQuit) return false;  // the rest is dropped
-    if (task->closure) task->closure();
+    if (task->closure) {
+      // A task that throws is dropped; the next one runs.
+      try {
+        task->closure();
+      } catch (...) {
+        BRISQ_LOG_CAUGHT("Failed to BrisqSingleRunner::RunTask");
+      }
+    }
     BrisqAutoLock hold(task->done_lock);
     task->done = true;
   }

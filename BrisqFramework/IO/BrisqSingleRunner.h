@@ -75,6 +75,7 @@ class BrisqSingleRunner {
   };
   using TaskQueue = std::deque<std::shared_ptr<_Task>>;
 
+  bool Start();     // Open's work once the state is starting; may throw
   void RunLoop();   // the worker
   bool RunBatch();  // false once the quit task was taken
   bool StopRequested();

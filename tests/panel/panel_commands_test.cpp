@@ -6,8 +6,11 @@
 #include <future>
 #include <thread>
 
+#include "failing_allocator.h"
+#include "log_capture.h"
 #include "panel/app_context.h"
 #include "panel/panel_commands.h"
+#include "panel/window_messages.h"
 #include "panel/window_proc.h"
 
 using namespace tessaly;
@@ -117,4 +120,28 @@ TEST_F(PanelCommandsTest, EntriesWithoutNicknameOrWithBadUtf8) {
   refresh_candidates(app);
   EXPECT_EQ(::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_GETCOUNT, 0, 0), 1);
   EXPECT_EQ(list_entry(0), L"");
+}
+
+// Every allocation of a comment's handling fails in turn: the message is
+// dropped inside window_proc (no exception reaches the system's dispatch)
+// and the window goes on with the next one.
+TEST_F(PanelCommandsTest, AllocationFailureDropsOnlyThatMessage) {
+  brisq_test::LogCapture capture;
+  bool failed = true;
+  for (int n = 1; failed; ++n) {
+    SCOPED_TRACE(n);
+    auto* posted = new LiveComment(comment("m" + std::to_string(n), "n", "text"));
+    brisq_test::ScopedAllocationFailure failure(n);
+    EXPECT_EQ(::SendMessageW(app.hwnd, kMsgComment, 0, reinterpret_cast<LPARAM>(posted)), 0);
+    failed = brisq_test::AllocationFailed();
+  }
+  bool logged = false;
+  for (const auto& line : capture.Lines()) {
+    logged |= line.text.find("] : Failed to window_proc: out of memory\n") != std::string::npos;
+  }
+  EXPECT_TRUE(logged);
+  ::SendMessageW(app.hwnd, kMsgComment, 0,
+                 reinterpret_cast<LPARAM>(new LiveComment(comment("last", "n", "after"))));
+  refresh_candidates(app);
+  EXPECT_EQ(list_entry(0), L"n：after");  // newest first
 }
