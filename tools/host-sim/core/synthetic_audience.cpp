@@ -106,7 +106,7 @@ std::string spell_vote(const std::string& keyword, Random& random) {
 
 std::string check_audience_options(const AudienceOptions& o) {
   if (o.viewers < 1 || o.viewers > 100000) return "viewers must be from 1 to 100000";
-  if (o.comments < 1 || o.comments > 1000000) return "comments must be from 1 to 1000000";
+  if (o.comments < 1 || o.comments > 4000000) return "comments must be from 1 to 4000000";
   if (!(o.comments_per_second > 0.0 && o.comments_per_second <= 1000.0)) {
     return "comments per second must be above 0 and at most 1000";
   }
