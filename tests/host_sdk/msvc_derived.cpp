@@ -143,11 +143,10 @@ int main() {
                  "??0IMSUnknown@Quenlo@@QEAA@$$QEAV01@@Z",
                  "??4IMSUnknown@Quenlo@@QEAAAEAV01@AEBV01@@Z",
                  "??4IMSUnknown@Quenlo@@QEAAAEAV01@$$QEAV01@@Z", "??_7IMSUnknown@Quenlo@@6B@", 3);
-    CheckMembers(dll, "??0IPipeClient@Quenlo@@QEAA@XZ", "??0IPipeClient@Quenlo@@QEAA@AEBV01@@Z",
-                 "??0IPipeClient@Quenlo@@QEAA@$$QEAV01@@Z",
-                 "??4IPipeClient@Quenlo@@QEAAAEAV01@AEBV01@@Z",
-                 "??4IPipeClient@Quenlo@@QEAAAEAV01@$$QEAV01@@Z", "??_7IPipeClient@Quenlo@@6B@",
-                 10);
+    CheckMembers(
+        dll, "??0IPipeClient@Quenlo@@QEAA@XZ", "??0IPipeClient@Quenlo@@QEAA@AEBV01@@Z",
+        "??0IPipeClient@Quenlo@@QEAA@$$QEAV01@@Z", "??4IPipeClient@Quenlo@@QEAAAEAV01@AEBV01@@Z",
+        "??4IPipeClient@Quenlo@@QEAAAEAV01@$$QEAV01@@Z", "??_7IPipeClient@Quenlo@@6B@", 10);
     FreeLibrary(dll);
   }
   Say(g_failures == 0 ? "msvc-derived: all checks passed\n" : "msvc-derived: some checks failed\n");

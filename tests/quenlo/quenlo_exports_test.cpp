@@ -1,6 +1,7 @@
 #include "Quenlo/Quenlo.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>

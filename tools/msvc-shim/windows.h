@@ -56,14 +56,12 @@ struct PROCESS_INFORMATION {
 
 extern "C" {
 __declspec(dllimport) BOOL WINAPI CloseHandle(HANDLE object);
-__declspec(dllimport) HANDLE WINAPI CreateEventW(void* attributes, BOOL manual_reset,
-                                                 BOOL initial_state, LPCWSTR name);
-__declspec(dllimport) BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR command_line,
-                                                 void* process_attributes, void* thread_attributes,
-                                                 BOOL inherit_handles, DWORD flags,
-                                                 void* environment, LPCWSTR directory,
-                                                 STARTUPINFOW* startup,
-                                                 PROCESS_INFORMATION* information);
+__declspec(dllimport) HANDLE WINAPI
+    CreateEventW(void* attributes, BOOL manual_reset, BOOL initial_state, LPCWSTR name);
+__declspec(dllimport) BOOL WINAPI
+    CreateProcessW(LPCWSTR application, LPWSTR command_line, void* process_attributes,
+                   void* thread_attributes, BOOL inherit_handles, DWORD flags, void* environment,
+                   LPCWSTR directory, STARTUPINFOW* startup, PROCESS_INFORMATION* information);
 __declspec(dllimport) __declspec(noreturn) void WINAPI ExitProcess(unsigned int code);
 __declspec(dllimport) BOOL WINAPI FreeLibrary(HMODULE module);
 __declspec(dllimport) BOOL WINAPI GetExitCodeProcess(HANDLE process, DWORD* code);
@@ -77,12 +75,12 @@ __declspec(dllimport) BOOL WINAPI SetEvent(HANDLE event);
 __declspec(dllimport) void WINAPI Sleep(DWORD milliseconds);
 __declspec(dllimport) BOOL WINAPI TerminateProcess(HANDLE process, unsigned int code);
 __declspec(dllimport) DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
-__declspec(dllimport) BOOL WINAPI WriteFile(HANDLE file, const void* data, DWORD size,
-                                            DWORD* written, void* overlapped);
+__declspec(dllimport) BOOL WINAPI
+    WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void* overlapped);
 // Declared (user32), as the Windows headers do, for the SendMessage macro;
 // nothing here calls it.
-__declspec(dllimport) LRESULT WINAPI SendMessageW(HWND window, unsigned int message,
-                                                  WPARAM wparam, LPARAM lparam);
+__declspec(dllimport) LRESULT WINAPI
+    SendMessageW(HWND window, unsigned int message, WPARAM wparam, LPARAM lparam);
 }
 
 #define SendMessage SendMessageW

@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr uint32_t kHostText = 1;    // host to panel: a JSON text
-constexpr uint32_t kRequest = 101;   // panel to host: a JSON request
+constexpr uint32_t kHostText = 1;   // host to panel: a JSON text
+constexpr uint32_t kRequest = 101;  // panel to host: a JSON request
 constexpr DWORD kStepTimeoutMs = 20000;
 
 void Say(const char* text) {
