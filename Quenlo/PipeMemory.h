@@ -29,7 +29,8 @@ class PipeMemory {
   PipeMemory(const PipeMemory&) = delete;
   PipeMemory& operator=(const PipeMemory&) = delete;
 
-  // Reader. Closes, opens the existing mapping `name` read-only and maps
+  // Reader. Closes, opens the existing mapping `name` (or, when that fails
+  // and `name` is a "Global\" name, its "Local\" form) read-only and maps
   // `size` bytes of it; the index becomes -1 (synchronised on the first
   // read). Failures log ERROR "Failed to Open(<name>)" or
   // "Failed to Map(<name>)" (after the mapping's own line), close and
@@ -37,7 +38,10 @@ class PipeMemory {
   virtual bool Open(const wchar_t* name, uint32_t size);
 
   // Writer. Closes, creates (or opens, if the name exists) the mapping
-  // `name` of `size` bytes and maps it writable; the index becomes 0. The
+  // `name` of `size` bytes and maps it writable; the index becomes 0. A
+  // "Global\" name refused with ERROR_ACCESS_DENIED is created in its
+  // "Local\" form, with one WARNING per buffer "Failed to Create(<name>) in
+  // the global namespace(access denied), created <local name> instead". The
   // header is written by the video and audio Create. Failures log ERROR
   // "Failed to Create(<name>)" or "Failed to Map(<name>)", close and return
   // false.
@@ -74,6 +78,7 @@ class PipeMemory {
   int32_t index_ = -1;
   uint8_t* header_ = nullptr;  // the view of mapping_, when mapped
   BrisqFramework::BrisqSharedMemory mapping_;
+  bool warned_local_ = false;  // the WARNING of a "Local\" fallback was logged
 };
 
 }  // namespace Quenlo
