@@ -64,6 +64,7 @@ bool PipeMemory::Create(const wchar_t* name, uint32_t size) {
 void PipeMemory::Close() {
   mapping_.Close();
   index_ = -1;
+  delivered_ = RingDelivery();
   header_ = nullptr;
 }
 
@@ -83,10 +84,14 @@ bool PipeMemory::SendPacket(const MediaPacket& packet, uint32_t ack) {
   return true;
 }
 
-bool PipeMemory::ReadSlot(MediaPacket* out) {
+bool PipeMemory::ReadSlot(MediaPacket* out, bool* took_slot) {
+  if (took_slot != nullptr) *took_slot = false;
   if (out == nullptr || header_ == nullptr) return false;
-  const RingRead read = ReadRingSlot(header_, mapping_.MappedSize(), kind_, &index_, out);
+  RingDelivery* delivered = kind_ == RingKind::kVideo ? &delivered_ : nullptr;
+  const RingRead read =
+      ReadRingSlot(header_, mapping_.MappedSize(), kind_, &index_, out, delivered);
   if (read.status == RingRead::kRejected) BRISQ_LOG_AT(ERROR) << read.error;
+  if (took_slot != nullptr) *took_slot = read.status != RingRead::kNothingToRead;
   return read.status == RingRead::kRead;
 }
 

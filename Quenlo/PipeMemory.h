@@ -19,6 +19,7 @@
 #include "BrisqFramework/IO/BrisqSharedMemory.h"
 #include "Quenlo/Quenlo.h"
 #include "Quenlo/layout/RingLayout.h"
+#include "Quenlo/layout/RingSlotReader.h"
 
 namespace Quenlo {
 
@@ -71,12 +72,16 @@ class PipeMemory {
 
  protected:
   // Reader: reads the next slot of this object's kind into *out. Refused
-  // slots are logged as ERROR (RingSlotReader.h) and yield false.
-  bool ReadSlot(MediaPacket* out);
+  // slots are logged as ERROR (RingSlotReader.h) and yield false. A video
+  // slot is delivered only when written since the last delivery.
+  // *took_slot (may be null) tells whether the read took a written slot,
+  // delivered or refused (false only when there was nothing to read).
+  bool ReadSlot(MediaPacket* out, bool* took_slot = nullptr);
 
   const RingKind kind_;
   int32_t index_ = -1;
   uint8_t* header_ = nullptr;  // the view of mapping_, when mapped
+  RingDelivery delivered_;     // video reader: the last slot delivered
   BrisqFramework::BrisqSharedMemory mapping_;
   bool warned_local_ = false;  // the WARNING of a "Local\" fallback was logged
 };

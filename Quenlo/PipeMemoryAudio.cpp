@@ -22,7 +22,9 @@ bool PipeMemoryAudio::Create(const MediaPacket& first) {
 
 bool PipeMemoryAudio::Open() { return PipeMemory::Open(name_.c_str(), kAudioMappingSize); }
 
-bool PipeMemoryAudio::ReadPacket(MediaPacket* out) { return ReadSlot(out); }
+bool PipeMemoryAudio::ReadPacket(MediaPacket* out, bool* took_slot) {
+  return ReadSlot(out, took_slot);
+}
 
 bool PipeMemoryAudio::AckRequested() const {
   if (header_ == nullptr) return false;

@@ -75,12 +75,14 @@ void PipeServer::PipeItem::ReadAudio() {
       return;
     }
     MediaPacket packet;
-    if (audio->ReadPacket(&packet)) {
+    bool took_slot = false;
+    if (audio->ReadPacket(&packet, &took_slot)) {
       server->NotifyHost(EVENT_PACKET, 0, reinterpret_cast<const char*>(&packet),
                          static_cast<uint32_t>(sizeof(packet)));
-      // The writer of WritePacket waits for this before its next packet.
-      if (audio->AckRequested()) audioEvent.SetEvent();
     }
+    // The writer of WritePacket waits for this before its next packet, also
+    // for a slot that was refused: it must not wait out its whole time-out.
+    if (took_slot && audio->AckRequested()) audioEvent.SetEvent();
   }
 }
 

@@ -48,6 +48,7 @@ constexpr uint32_t kCmdAudio = 2;   // write one audio packet, answer kAudioDone
 constexpr uint32_t kCmdEcho = 3;    // answer kEchoed with the same bytes
 constexpr uint32_t kCmdFlood = 5;   // send kFloodCount messages of type kFlood at once
 constexpr uint32_t kCmdStream = 6;  // write video frames without pause until the link ends
+constexpr uint32_t kCmdQuit = 7;    // tear the client down (Destroy) and end
 constexpr uint32_t kReady = 100;    // sent on EVENT_CONNECTED
 constexpr uint32_t kAudioDone = 102;
 constexpr uint32_t kEchoed = 103;
@@ -180,6 +181,9 @@ class ClientRole {
         Spawn([this] {
           for (int i = 0; i < kFloodCount && !stop_; ++i) client_->SendMessage(kFlood, "f", 1);
         });
+        break;
+      case kCmdQuit:
+        ::SetEvent(done_.Get());
         break;
       case kCmdStream:
         Spawn([this] {
@@ -490,6 +494,47 @@ TEST(ServerPackets, FramesAndAudioArriveWhenGlobalMappingsAreRefused) {
   EXPECT_EQ(opened, (std::vector<std::wstring>{
                         L"Global\\PIPE_VIDEO_0_" + s.name, L"Local\\PIPE_VIDEO_0_" + s.name,
                         L"Global\\PIPE_AUDIO_0_" + s.name, L"Local\\PIPE_AUDIO_0_" + s.name}));
+}
+
+// A slot the reader refuses still releases the writer waiting for it.
+TEST(ServerPackets, RefusedAudioSlotIsStillAcknowledged) {
+  IoLogCapture capture;
+  OpenServer s(capture, L"audioack");
+  ChildProcess child;
+  ASSERT_TRUE(s.Connect(&child));
+  ASSERT_TRUE(s.Send(kCmdAudio, "a"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kAudioDone));
+  {
+    // Another party spoils the ring's geometry: more slots than the mapping holds.
+    BrisqHandle mapping(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE,
+                                           (L"Global\\PIPE_AUDIO_0_" + s.name).c_str()));
+    ASSERT_TRUE(mapping.IsValid());
+    void* view = ::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 48);
+    ASSERT_NE(view, nullptr);
+    static_cast<uint32_t*>(view)[3] = 5;  // slotCount at offset 12
+    ::UnmapViewOfFile(view);
+  }
+  ASSERT_TRUE(s.Send(kCmdAudio, "a"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 2, kAudioDone));
+  EXPECT_EQ(s.recorder.Count(EVENT_PACKET), 1u);
+  EXPECT_EQ(capture.Count(kLogError, "Failed to ReadPacket(invalid ring header(123048,5,492240))"),
+            1);
+  EXPECT_LT(AudioWaitMs(s.recorder), 2500) << "the writer waited out its 5000 ms";
+}
+
+// The client's teardown wakes the video reader once more without a frame.
+TEST(ServerPackets, ClientTeardownDeliversNoPhantomFrame) {
+  IoLogCapture capture;
+  OpenServer s(capture, L"phantom");
+  ChildProcess child;
+  ASSERT_TRUE(s.Connect(&child));
+  ASSERT_TRUE(s.Send(kCmdVideo, "v"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_PACKET, 1));
+  ASSERT_TRUE(s.Send(kCmdQuit, "q"));
+  EXPECT_EQ(child.Wait(), 0u);
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_BROKEN, 1));
+  ::Sleep(300);
+  EXPECT_EQ(s.recorder.Count(EVENT_PACKET), 1u);
 }
 
 TEST(ServerMessages, TravelBothWaysWithTheirBytes) {
