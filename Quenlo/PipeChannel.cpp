@@ -1,5 +1,6 @@
 #include "Quenlo/PipeChannel.h"
 
+#include <atomic>
 #include <cwchar>
 #include <utility>
 
@@ -15,15 +16,22 @@ using BrisqFramework::BrisqAutoLock;
 using BrisqFramework::BrisqErrorText;
 using Ravoque::IPCMessage;
 
-constexpr DWORD kErrorFileNotFound = 2;        // ERROR_FILE_NOT_FOUND: no such pipe yet
-constexpr DWORD kErrorBrokenPipe = 109;        // ERROR_BROKEN_PIPE: the peer closed
-constexpr DWORD kErrorPipeBusy = 231;          // ERROR_PIPE_BUSY: every instance in use
-constexpr DWORD kErrorNoData = 232;            // ERROR_NO_DATA: the pipe is being closed
-constexpr DWORD kErrorPipeConnected = 535;     // ERROR_PIPE_CONNECTED
-constexpr DWORD kErrorIoPending = 997;         // ERROR_IO_PENDING
-constexpr ULONG_PTR kStatusPending = 259;      // STATUS_PENDING in OVERLAPPED::Internal
-constexpr DWORD kServerOpenMode = 0xC0000003;  // duplex | overlapped | write-through
-constexpr DWORD kClientFlags = 0xE0000000;     // write-through | overlapped | no buffering
+constexpr DWORD kErrorFileNotFound = 2;     // ERROR_FILE_NOT_FOUND: no such pipe yet
+constexpr DWORD kErrorBrokenPipe = 109;     // ERROR_BROKEN_PIPE: the peer closed
+constexpr DWORD kErrorPipeBusy = 231;       // ERROR_PIPE_BUSY: every instance in use
+constexpr DWORD kErrorNoData = 232;         // ERROR_NO_DATA: the pipe is being closed
+constexpr DWORD kErrorPipeConnected = 535;  // ERROR_PIPE_CONNECTED
+constexpr DWORD kErrorIoPending = 997;      // ERROR_IO_PENDING
+constexpr ULONG_PTR kStatusPending = 259;   // STATUS_PENDING in OVERLAPPED::Internal
+constexpr DWORD kServerOpenMode =
+    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_WRITE_THROUGH;
+static_assert(kServerOpenMode == 0xC0000003, "the server end's open mode");
+// Byte type, byte read mode, blocking; and never a client from another
+// machine: the frames travel through this machine's shared memory, and the
+// pipe's open access list must not reach the network.
+constexpr DWORD kServerPipeMode =
+    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+constexpr DWORD kClientFlags = 0xE0000000;  // write-through | overlapped | no buffering
 constexpr DWORD kPipeDefaultTimeoutMs = 3000;
 constexpr DWORD kWaitNamedPipeMs = 3000;
 
@@ -49,7 +57,14 @@ uint64_t WireSizeOfBlob(uint32_t length) {
   return IPCMessage::kHeaderSize + 4 + ((static_cast<uint64_t>(length) + 3) & ~uint64_t(3));
 }
 
+// Set only by tests, before the channels that use it exist.
+std::atomic<PipeChannel::CreateNamedPipeFunction> g_create_named_pipe{&::CreateNamedPipeW};
+
 }  // namespace
+
+void PipeChannel::SetCreateNamedPipeForTesting(CreateNamedPipeFunction create) {
+  g_create_named_pipe.store(create != nullptr ? create : &::CreateNamedPipeW);
+}
 
 // --- Small owners --------------------------------------------------------------
 
@@ -163,10 +178,14 @@ bool PipeChannel::CreateServerPipe(const std::wstring& path) {
   SECURITY_ATTRIBUTES attributes = {};
   attributes.nLength = sizeof(attributes);
   attributes.lpSecurityDescriptor = &descriptor;
-  attributes.bInheritHandle = TRUE;
+  // Not inheritable: a child that a host starts with handle inheritance
+  // would otherwise keep the server end open after the host is gone, so the
+  // panel would never see the break, and the rebuilt pipe could stay busy.
+  attributes.bInheritHandle = FALSE;
 
-  const HANDLE pipe = ::CreateNamedPipeW(path.c_str(), kServerOpenMode, 0, 1, kPipeBufferSize,
-                                         kPipeBufferSize, kPipeDefaultTimeoutMs, &attributes);
+  const HANDLE pipe =
+      g_create_named_pipe.load()(path.c_str(), kServerOpenMode, kServerPipeMode, 1, kPipeBufferSize,
+                                 kPipeBufferSize, kPipeDefaultTimeoutMs, &attributes);
   if (pipe == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     BRISQ_LOG_AT(ERROR) << "Failed to CreateNamedPipe(" << BrisqErrorText(error) << ")";

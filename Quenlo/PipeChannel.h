@@ -121,6 +121,15 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   // "\\.\pipe\ipc." + name.
   static std::wstring PipePath(const wchar_t* name);
 
+  // The system call that makes the server end (CreateNamedPipeW's
+  // signature). Test seam: a test installs its own to see the arguments the
+  // channel passes, for rules Wine does not enforce (remote clients are
+  // never refused there); null restores the system's. Linked into white-box
+  // tests only; Quenlo.dll exports nothing that reaches it.
+  using CreateNamedPipeFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                                  LPSECURITY_ATTRIBUTES);
+  static void SetCreateNamedPipeForTesting(CreateNamedPipeFunction create);
+
  private:
   // An INVALID_HANDLE_VALUE-invalid handle (pipe ends); null counts as none.
   class PipeHandle {

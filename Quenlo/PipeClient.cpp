@@ -6,6 +6,7 @@
 
 #include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/PipeLimits.h"
 
 namespace Quenlo {
@@ -13,15 +14,6 @@ namespace Quenlo {
 using BrisqFramework::BrisqAutoLock;
 using BrisqFramework::BrisqLastErrorText;
 using BrisqFramework::BrisqRef;
-
-namespace {
-
-// "Global\<prefix>_<index>_<pipe name>", the names both ends agree on.
-std::wstring ChannelObjectName(const wchar_t* prefix, uint32_t index, const std::wstring& name) {
-  return std::wstring(L"Global\\") + prefix + L"_" + std::to_wstring(index) + L"_" + name;
-}
-
-}  // namespace
 
 PipeClient::PipeClient() = default;
 
@@ -110,7 +102,7 @@ int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) try {
   name_ = name;
 
   ::SetLastError(0);
-  if (!pipe_mutex_.Create((L"Global\\PipeMutex_" + name_).c_str())) {
+  if (!pipe_mutex_.Create(PipeMutexName(name_).c_str())) {
     BRISQ_LOG_AT(ERROR) << "Failed to CreateMutex(" << BrisqLastErrorText() << ")";
     return 0;
   }
@@ -121,14 +113,15 @@ int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) try {
       BrisqRef<PipeItem> item(new PipeItem());
       item->index = i;
       if (!item->audioSemaphore.Create(
-              ChannelObjectName(L"AudioPipeSemaphore", i, name_).c_str()) ||
+              ChannelObjectName(kAudioSemaphoreKind, i, name_.c_str()).c_str()) ||
           !item->videoSemaphore.Create(
-              ChannelObjectName(L"VideoPipeSemaphore", i, name_).c_str())) {
+              ChannelObjectName(kVideoSemaphoreKind, i, name_.c_str()).c_str())) {
         BRISQ_LOG_AT(ERROR) << "[PipeClient] Failed to CreateSemaphore(" << BrisqLastErrorText()
                             << ")";
         return 0;
       }
-      if (!item->audioEvent.CreateEvent(ChannelObjectName(L"AudioPipeEvent", i, name_).c_str())) {
+      if (!item->audioEvent.CreateEvent(
+              ChannelObjectName(kAudioEventKind, i, name_.c_str()).c_str())) {
         BRISQ_LOG_AT(ERROR) << "Failed to CreateEvent(" << BrisqLastErrorText() << ")";
         return 0;
       }

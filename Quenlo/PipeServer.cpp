@@ -7,6 +7,7 @@
 #include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogFile.h"
 #include "BrisqFramework/Common/LogMessage.h"
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/MessageLogThrottle.h"
 #include "Quenlo/PipeLimits.h"
 
@@ -17,11 +18,6 @@ using BrisqFramework::BrisqErrorText;
 using BrisqFramework::BrisqRef;
 
 namespace {
-
-// "Global\<prefix>_<index>_<pipe name>", the names both ends agree on.
-std::wstring ChannelObjectName(const wchar_t* prefix, int32_t index, const std::wstring& name) {
-  return std::wstring(L"Global\\") + prefix + L"_" + std::to_wstring(index) + L"_" + name;
-}
 
 int64_t CounterNow() {
   LARGE_INTEGER now;
@@ -80,12 +76,14 @@ void PipeServer::PipeItem::ReadAudio() {
       return;
     }
     MediaPacket packet;
-    if (audio->ReadPacket(&packet)) {
+    bool took_slot = false;
+    if (audio->ReadPacket(&packet, &took_slot)) {
       server->NotifyHost(EVENT_PACKET, 0, reinterpret_cast<const char*>(&packet),
                          static_cast<uint32_t>(sizeof(packet)));
-      // The writer of WritePacket waits for this before its next packet.
-      if (audio->AckRequested()) audioEvent.SetEvent();
     }
+    // The writer of WritePacket waits for this before its next packet, also
+    // for a slot that was refused: it must not wait out its whole time-out.
+    if (took_slot && audio->AckRequested()) audioEvent.SetEvent();
   }
 }
 
@@ -386,11 +384,13 @@ void PipeServer::StartReaders() {
   BrisqAutoLock hold(items_lock_);
   for (const BrisqRef<PipeItem>& item : items_) {
     const int32_t i = item->index;
+    const uint32_t index = static_cast<uint32_t>(i);
     // A repeated hello on the same pipe starts nothing: a second reader on a
     // ring would split its packets, and reopening a semaphore would close
     // the handle the first reader waits on.
     if (!item->VideoReaderStarted()) {
-      if (item->videoSemaphore.Open(ChannelObjectName(L"VideoPipeSemaphore", i, name_).c_str())) {
+      if (item->videoSemaphore.Open(
+              ChannelObjectName(kVideoSemaphoreKind, index, name_.c_str()).c_str())) {
         item->videoReader.SubmitEx(item.Get(), &PipeItem::ReadVideo);
       } else {
         const DWORD error = ::GetLastError();
@@ -399,8 +399,10 @@ void PipeServer::StartReaders() {
       }
     }
     if (!item->AudioReaderStarted()) {
-      if (item->audioSemaphore.Open(ChannelObjectName(L"AudioPipeSemaphore", i, name_).c_str()) &&
-          item->audioEvent.OpenEvent(ChannelObjectName(L"AudioPipeEvent", i, name_).c_str())) {
+      if (item->audioSemaphore.Open(
+              ChannelObjectName(kAudioSemaphoreKind, index, name_.c_str()).c_str()) &&
+          item->audioEvent.OpenEvent(
+              ChannelObjectName(kAudioEventKind, index, name_.c_str()).c_str())) {
         item->audioReader.SubmitEx(item.Get(), &PipeItem::ReadAudio);
       } else {
         const DWORD error = ::GetLastError();

@@ -328,6 +328,43 @@ TEST(PipeChannelWire, ServerHelloIsTheFirst20BytesAndThePeersHelloConnects) {
   EXPECT_TRUE(server.recorder.Messages().empty()) << "the hello is not a user message";
 }
 
+// What the server end is created with, seen through the channel's seam:
+// Wine accepts PIPE_REJECT_REMOTE_CLIENTS but never enforces it.
+struct CreatedPipe {
+  DWORD open_mode = 0;
+  DWORD pipe_mode = 0;
+  DWORD max_instances = 0;
+  BOOL inherit = TRUE;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+CreatedPipe g_created;
+
+HANDLE WINAPI RecordCreateNamedPipe(LPCWSTR name, DWORD open_mode, DWORD pipe_mode, DWORD instances,
+                                    DWORD out_size, DWORD in_size, DWORD timeout,
+                                    LPSECURITY_ATTRIBUTES attributes) {
+  g_created = {open_mode, pipe_mode, instances,
+               attributes != nullptr ? attributes->bInheritHandle : FALSE};
+  g_created.handle = ::CreateNamedPipeW(name, open_mode, pipe_mode, instances, out_size, in_size,
+                                        timeout, attributes);
+  return g_created.handle;
+}
+
+TEST(PipeChannelWire, ServerEndRefusesRemoteClientsAndIsNotInherited) {
+  PipeChannel::SetCreateNamedPipeForTesting(&RecordCreateNamedPipe);
+  ChannelUnderTest server;
+  const bool opened = server.channel->Open(UniqueName().c_str(), PipeChannel::kModeServer);
+  PipeChannel::SetCreateNamedPipeForTesting(nullptr);
+  ASSERT_TRUE(opened);
+  // Duplex | overlapped | write-through; byte mode, blocking, local only.
+  EXPECT_EQ(g_created.open_mode, 0xC0000003u);
+  EXPECT_EQ(g_created.pipe_mode, 0x8u);
+  EXPECT_EQ(g_created.max_instances, 1u);
+  EXPECT_FALSE(g_created.inherit);
+  DWORD flags = ~0u;
+  ASSERT_TRUE(::GetHandleInformation(g_created.handle, &flags));
+  EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+}
+
 TEST(PipeChannelWire, InternalTypesFromThePeerAreNeverDelivered) {
   ClientOfRawServer pair;
   pair.Start();

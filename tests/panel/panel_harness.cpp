@@ -67,12 +67,13 @@ void PanelFolder::send(const std::wstring& name, const std::string& bytes) const
   ::MoveFileW((path_ + L"inbox\\" + name + L".part").c_str(), (path_ + L"inbox\\" + name).c_str());
 }
 
-PanelProcess::PanelProcess(const PanelFolder& folder, const std::wstring& arguments) {
+PanelProcess::PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
+                           bool inherit_handles) {
   std::wstring command = L"\"" + folder.path() + L"Tessaly.exe\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.path().c_str(),
-                   &startup, &info_);
+  ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, inherit_handles ? TRUE : FALSE, 0,
+                   nullptr, folder.path().c_str(), &startup, &info_);
 }
 
 PanelProcess::~PanelProcess() {

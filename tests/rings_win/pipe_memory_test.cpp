@@ -11,10 +11,12 @@
 #include "BrisqFramework/Common/BrisqHandle.h"
 #include "BrisqFramework/Common/BrisqRefCount.h"
 #include "BrisqFramework/IO/BrisqSharedMemory.h"
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/layout/RingLayout.h"
 #include "log_capture.h"
+#include "tests/rings_win/global_mapping_seam.h"
 
 namespace Quenlo {
 namespace {
@@ -151,6 +153,52 @@ TEST(PipeMemoryNames, ChannelIndexAndPipeNameEndTheName) {
   EXPECT_EQ(PipeMemoryVideo::MappingName(1, nullptr), L"Global\\PIPE_VIDEO_1_");
   BrisqRef<PipeMemoryVideo> unnamed = MakeBrisqRef<PipeMemoryVideo>(nullptr);
   EXPECT_EQ(unnamed->Name(), L"");
+  // The client's and the server's other objects, from the same definitions.
+  EXPECT_EQ(ChannelObjectName(kVideoSemaphoreKind, 2, L"p"), L"Global\\VideoPipeSemaphore_2_p");
+  EXPECT_EQ(ChannelObjectName(kAudioSemaphoreKind, 0, L"p"), L"Global\\AudioPipeSemaphore_0_p");
+  EXPECT_EQ(ChannelObjectName(kAudioEventKind, 7, L"p"), L"Global\\AudioPipeEvent_7_p");
+  EXPECT_EQ(PipeMutexName(L"p"), L"Global\\PipeMutex_p");
+  EXPECT_EQ(LocalFormOf(L"Global\\PIPE_AUDIO_0_p"), L"Local\\PIPE_AUDIO_0_p");
+  EXPECT_EQ(LocalFormOf(L"Local\\PIPE_AUDIO_0_p"), L"");
+}
+
+// An ordinary user may not create "Global\" mappings: the writer makes the
+// "Local\" form, says so once per buffer, and the reader finds it there.
+TEST(PipeMemoryNamespace, RefusedGlobalMappingIsMadeLocalAndFoundByTheReader) {
+  const std::wstring pipe = UniquePipe();
+  const std::wstring global = PipeMemoryVideo::MappingName(0, pipe.c_str());
+  const std::wstring local = L"Local\\PIPE_VIDEO_0_" + pipe;
+  {
+    ring_test::GlobalMappingSeam seam(/*deny=*/false);
+    BrisqRef<PipeMemoryVideo> writer = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+    BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+    ASSERT_TRUE(writer->Create(MakeFrame(2, 2).packet));
+    ASSERT_TRUE(reader->Open());
+    EXPECT_EQ(seam.Created(), std::vector<std::wstring>{global}) << "names exactly as before";
+    EXPECT_EQ(seam.Opened(), std::vector<std::wstring>{global});
+  }
+  ring_test::GlobalMappingSeam seam(/*deny=*/true);
+  LogCapture capture;
+  BrisqRef<PipeMemoryVideo> writer = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+  Frame f = MakeFrame(4, 2);
+  ASSERT_TRUE(writer->Create(f.packet));
+  writer->Close();
+  ASSERT_TRUE(writer->Create(f.packet));
+  ASSERT_TRUE(writer->SendPacket(f.packet, 1));
+  EXPECT_EQ(seam.Created(), (std::vector<std::wstring>{global, local, global, local}));
+  const std::string ansi = BrisqFramework::BrisqAnsiFromWide(global.c_str());
+  EXPECT_EQ(Messages(capture),
+            std::vector<std::string>{
+                "Failed to Create(" + ansi + ") in the global namespace(access denied), created " +
+                BrisqFramework::BrisqAnsiFromWide(local.c_str()) + " instead"});
+  EXPECT_EQ(capture.Lines()[0].severity, 1) << "a WARNING";
+
+  BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+  ASSERT_TRUE(reader->Open());
+  EXPECT_EQ(seam.Opened(), (std::vector<std::wstring>{global, local}));
+  MediaPacket out;
+  ASSERT_TRUE(reader->ReadPacket(&out));
+  EXPECT_EQ(std::memcmp(out.data[0], f.pixels.data(), 32), 0);
 }
 
 TEST(PipeMemoryLifecycle, CreateWritesTheHeaderAndCloseEmpties) {

@@ -173,8 +173,8 @@ class Recorder {
 };
 
 // A child process, killed (if still running) and closed on destruction.
-// Started without handle inheritance: the child must not hold the server's
-// (inheritable) end of a pipe.
+// Started without handle inheritance unless an output handle is given (then
+// it inherits every inheritable handle, as a host's captured child does).
 class ChildProcess {
  public:
   ChildProcess() = default;
