@@ -120,6 +120,11 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   // "\\.\pipe\ipc." + name.
   static std::wstring PipePath(const wchar_t* name);
 
+  // For tests only: how long Open keeps trying to reach the server (default
+  // kConnectDeadlineMs). Hosts cannot reach it: only Quenlo.h is exported.
+  // Owner's thread, before Open.
+  void SetConnectDeadlineForTesting(ULONGLONG ms) { connect_deadline_ms_ = ms; }
+
  private:
   // An INVALID_HANDLE_VALUE-invalid handle (pipe ends); null counts as none.
   class PipeHandle {
@@ -141,7 +146,7 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   struct IOContext {
     OVERLAPPED overlapped;
     uint32_t kind = 0;                  // kKindRead, kKindWrite, or anything else (nothing issued)
-    int32_t pending = 0;                // an issued I/O has not completed through the port yet
+    bool pending = false;               // an issued I/O has not completed through the port yet
     BrisqFramework::BrisqHandle event;  // auto-reset, made at first use
     void Clear();
     // Zeroes the overlapped record for a new I/O and attaches the event.
@@ -186,7 +191,8 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   void OnUserMessage(uint32_t type, const char* data, uint32_t length) override;
 
   wchar_t name_[kMaxNameLength + 1] = {};
-  std::atomic<int32_t> waiting_for_client_{0};
+  ULONGLONG connect_deadline_ms_ = kConnectDeadlineMs;  // owner's thread
+  std::atomic<bool> waiting_for_client_{false};
   char input_buffer_[kPipeBufferSize];  // reader thread
   std::atomic<uint32_t> state_{kStateOpening};
   ChannelCallback callback_ = nullptr;

@@ -56,10 +56,10 @@ class BrisqMappedView {
 
 class BrisqSharedMemory {
  public:
-  // FILE_MAP_READ | FILE_MAP_COPY: how a reader opens a mapping.
-  static constexpr DWORD kOpenAccess = 5;
-  // FILE_MAP_ALL_ACCESS: how the writer maps its view.
-  static constexpr DWORD kWriteAccess = 0xF001F;
+  // How a reader opens a mapping.
+  static constexpr DWORD kOpenAccess = FILE_MAP_READ | FILE_MAP_COPY;
+  // How the writer maps its view.
+  static constexpr DWORD kWriteAccess = FILE_MAP_ALL_ACCESS;
 
   BrisqSharedMemory() = default;
   ~BrisqSharedMemory();

@@ -27,7 +27,7 @@ bool BrisqSingleRunner::Open() {
 
   {
     BrisqAutoLock hold(lock_);
-    stop_ = 0;
+    stop_ = false;
     queue_.clear();
   }
   // The event lives in the runner, not on this stack: the worker may set it
@@ -52,7 +52,7 @@ bool BrisqSingleRunner::Submit(std::function<void()> closure) {
   task->closure = std::move(closure);
   task->queued_ns = GetTimeNS();
   BrisqAutoLock hold(lock_);
-  if (stop_ != 0) return false;
+  if (stop_) return false;
   queue_.push_back(std::move(task));
   wake_up_.Wake();
   return true;
@@ -64,7 +64,7 @@ bool BrisqSingleRunner::Close() {
     quit->kind = kTaskKindQuit;
     quit->queued_ns = GetTimeNS();
     BrisqAutoLock hold(lock_);
-    stop_ = 1;
+    stop_ = true;
     queue_.push_back(std::move(quit));
     wake_up_.Wake();
     state_ = kClosing;
@@ -74,7 +74,7 @@ bool BrisqSingleRunner::Close() {
 
 bool BrisqSingleRunner::StopRequested() {
   BrisqAutoLock hold(lock_);
-  return stop_ != 0;
+  return stop_;
 }
 
 void BrisqSingleRunner::RunLoop() {
@@ -93,7 +93,7 @@ bool BrisqSingleRunner::RunBatch() {
   TaskQueue batch;
   {
     BrisqAutoLock hold(lock_);
-    if (queue_.empty() && stop_ == 0) wake_up_.Sleep(lock_);
+    if (queue_.empty() && !stop_) wake_up_.Sleep(lock_);
     batch.swap(queue_);
   }
   for (const std::shared_ptr<_Task>& task : batch) {
