@@ -126,7 +126,7 @@ std::vector<std::uint8_t> render_overlay(std::int32_t mode, const InteractionEng
 
 void rebuild_overlay(AppContext& app) {
   std::vector<std::uint8_t> pixels =
-      render_overlay(app.overlay_mode, app.engine, app.confirmed_text);
+      render_overlay(static_cast<std::int32_t>(app.overlay_mode), app.engine, app.confirmed_text);
   {
     std::lock_guard<std::mutex> lock(app.frame_mutex);
     app.frame_pixels.swap(pixels);
