@@ -50,11 +50,6 @@ uint64_t WireSizeOfBlob(uint32_t length) {
 
 // --- Small owners --------------------------------------------------------------
 
-void PipeChannel::PipeHandle::Reset(HANDLE handle) {
-  const HANDLE old = std::exchange(handle_, handle);
-  if (old != nullptr && old != INVALID_HANDLE_VALUE && old != handle) ::CloseHandle(old);
-}
-
 void PipeChannel::IOContext::Clear() {
   overlapped = OVERLAPPED{};
   kind = 0;

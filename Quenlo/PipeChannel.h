@@ -126,20 +126,8 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   void SetConnectDeadlineForTesting(ULONGLONG ms) { connect_deadline_ms_ = ms; }
 
  private:
-  // An INVALID_HANDLE_VALUE-invalid handle (pipe ends); null counts as none.
-  class PipeHandle {
-   public:
-    PipeHandle() = default;
-    ~PipeHandle() { Reset(); }
-    PipeHandle(const PipeHandle&) = delete;
-    PipeHandle& operator=(const PipeHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    void Reset(HANDLE handle = INVALID_HANDLE_VALUE);
-
-   private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-  };
+  // A pipe end: INVALID_HANDLE_VALUE (or null) is none.
+  using PipeHandle = BrisqFramework::BrisqFileHandle;
 
   // One direction's I/O: the overlapped record lives here, alive until the
   // I/O completes (Close drains it before anything is freed).

@@ -63,10 +63,10 @@ void create_controls(const AppContext& app, HWND hwnd) {
         hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     if (control != nullptr) {
       if (app.ui_font) {
-        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.ui_font.get()), TRUE);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.ui_font.Get()), TRUE);
       }
       if (heading && app.title_font) {
-        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.title_font.get()), TRUE);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.title_font.Get()), TRUE);
       }
     }
     heading = false;

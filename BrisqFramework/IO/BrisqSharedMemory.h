@@ -25,35 +25,6 @@ namespace BrisqFramework {
 // null.
 std::string BrisqAnsiFromWide(const wchar_t* text);
 
-// Owns a view returned by MapViewOfFile; unmaps it on Reset and destruction.
-class BrisqMappedView {
- public:
-  BrisqMappedView() noexcept = default;
-  explicit BrisqMappedView(void* view) noexcept : view_(view) {}
-  ~BrisqMappedView() { Reset(); }
-  BrisqMappedView(BrisqMappedView&& other) noexcept : view_(other.view_) { other.view_ = nullptr; }
-  BrisqMappedView& operator=(BrisqMappedView&& other) noexcept {
-    if (this != &other) {
-      Reset(other.view_);
-      other.view_ = nullptr;
-    }
-    return *this;
-  }
-  BrisqMappedView(const BrisqMappedView&) = delete;
-  BrisqMappedView& operator=(const BrisqMappedView&) = delete;
-
-  void* Get() const noexcept { return view_; }
-  // Unmaps the held view, if any, and holds `view` instead.
-  void Reset(void* view = nullptr) noexcept {
-    void* old = view_;
-    view_ = view;
-    if (old != nullptr && old != view) ::UnmapViewOfFile(old);
-  }
-
- private:
-  void* view_ = nullptr;
-};
-
 class BrisqSharedMemory {
  public:
   // How a reader opens a mapping.

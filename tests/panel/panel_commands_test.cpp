@@ -89,13 +89,13 @@ class PanelCommandsTest : public ::testing::Test {
 // A comment that arrives between a refill and the click shifts every
 // candidate: the selected row must not be mapped onto the wrong comment.
 TEST_F(PanelCommandsTest, ControlsTakeTheFontsOfTheirOwnContext) {
-  ASSERT_NE(app.title_font.get(), nullptr);
-  ASSERT_NE(app.ui_font.get(), nullptr);
+  ASSERT_NE(app.title_font.Get(), nullptr);
+  ASSERT_NE(app.ui_font.Get(), nullptr);
   const HWND heading = ::GetWindow(app.hwnd, GW_CHILD);
   EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(heading, WM_GETFONT, 0, 0)),
-            app.title_font.get());
+            app.title_font.Get());
   EXPECT_EQ(reinterpret_cast<HFONT>(::SendDlgItemMessageW(app.hwnd, kIdTitle, WM_GETFONT, 0, 0)),
-            app.ui_font.get());
+            app.ui_font.Get());
 }
 
 TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
