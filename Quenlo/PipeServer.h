@@ -54,6 +54,10 @@
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/Quenlo.h"
 
+// The library sends no window messages: SendMessage in this file is the
+// interface method, not <windows.h>'s macro (see Quenlo.h).
+#undef SendMessage
+
 namespace Quenlo {
 
 class PipeServer final : public IPipeServer {

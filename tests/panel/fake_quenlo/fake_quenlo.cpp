@@ -25,6 +25,10 @@
 
 #include "Quenlo/Quenlo.h"
 
+// The doubles below implement the interface method SendMessage, not
+// <windows.h>'s macro of that name.
+#undef SendMessage
+
 namespace Quenlo {
 IMSUnknown::IMSUnknown() noexcept = default;
 IMSUnknown::IMSUnknown(const IMSUnknown&) noexcept = default;
