@@ -16,13 +16,10 @@ using BrisqFramework::BrisqAutoLock;
 using BrisqFramework::BrisqErrorText;
 using Ravoque::IPCMessage;
 
-constexpr DWORD kErrorFileNotFound = 2;     // ERROR_FILE_NOT_FOUND: no such pipe yet
-constexpr DWORD kErrorBrokenPipe = 109;     // ERROR_BROKEN_PIPE: the peer closed
-constexpr DWORD kErrorPipeBusy = 231;       // ERROR_PIPE_BUSY: every instance in use
-constexpr DWORD kErrorNoData = 232;         // ERROR_NO_DATA: the pipe is being closed
-constexpr DWORD kErrorPipeConnected = 535;  // ERROR_PIPE_CONNECTED
-constexpr DWORD kErrorIoPending = 997;      // ERROR_IO_PENDING
-constexpr ULONG_PTR kStatusPending = 259;   // STATUS_PENDING in OVERLAPPED::Internal
+// The callback and the log texts pass 109 on for a pipe the peer closed.
+static_assert(ERROR_BROKEN_PIPE == 109, "EVENT_BROKEN's silent case is error 109");
+// "Pipe error zero [..]" reports whether OVERLAPPED::Internal left this value.
+static_assert(STATUS_PENDING == 259, "the log's pending test");
 constexpr DWORD kServerOpenMode =
     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_WRITE_THROUGH;
 static_assert(kServerOpenMode == 0xC0000003, "the server end's open mode");
@@ -31,7 +28,8 @@ static_assert(kServerOpenMode == 0xC0000003, "the server end's open mode");
 // pipe's open access list must not reach the network.
 constexpr DWORD kServerPipeMode =
     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
-constexpr DWORD kClientFlags = 0xE0000000;  // write-through | overlapped | no buffering
+constexpr DWORD kClientFlags =
+    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING;
 constexpr DWORD kPipeDefaultTimeoutMs = 3000;
 constexpr DWORD kWaitNamedPipeMs = 3000;
 
@@ -68,15 +66,10 @@ void PipeChannel::SetCreateNamedPipeForTesting(CreateNamedPipeFunction create) {
 
 // --- Small owners --------------------------------------------------------------
 
-void PipeChannel::PipeHandle::Reset(HANDLE handle) {
-  const HANDLE old = std::exchange(handle_, handle);
-  if (old != nullptr && old != INVALID_HANDLE_VALUE && old != handle) ::CloseHandle(old);
-}
-
 void PipeChannel::IOContext::Clear() {
   overlapped = OVERLAPPED{};
   kind = 0;
-  pending = 0;
+  pending = false;
 }
 
 bool PipeChannel::IOContext::Prepare(uint32_t new_kind) {
@@ -142,7 +135,7 @@ bool PipeChannel::Open(const wchar_t* name, uint32_t mode) {
   std::wmemcpy(name_, name, length);
   name_[length] = L'\0';
 
-  waiting_for_client_ = (mode == kModeServer) ? 1 : 0;
+  waiting_for_client_ = (mode == kModeServer);
   {
     BrisqAutoLock output(output_lock_);
     input_.Clear();
@@ -202,7 +195,7 @@ bool PipeChannel::CreateServerPipe(const std::wstring& path) {
 }
 
 bool PipeChannel::ConnectClientPipe(const std::wstring& path) {
-  const ULONGLONG deadline = ::GetTickCount64() + kConnectDeadlineMs;
+  const ULONGLONG deadline = ::GetTickCount64() + connect_deadline_ms_;
   const std::string narrow_path = Narrow(path);
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (;;) {
@@ -210,7 +203,7 @@ bool PipeChannel::ConnectClientPipe(const std::wstring& path) {
     if (!::WaitNamedPipeW(path.c_str(), kWaitNamedPipeMs)) {
       const DWORD error = ::GetLastError();
       BRISQ_LOG_AT(ERROR) << "WaitNamedPipeW timeout[" << BrisqErrorText(error) << "]";
-      if (error == 0 || error == kErrorFileNotFound) {
+      if (error == 0 || error == ERROR_FILE_NOT_FOUND) {
         if (::GetTickCount64() > deadline) {
           BRISQ_LOG_AT(ERROR) << "ipc connect timeout";
           return false;
@@ -224,7 +217,7 @@ bool PipeChannel::ConnectClientPipe(const std::wstring& path) {
                          kClientFlags, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) break;
     const DWORD error = ::GetLastError();
-    if (error != kErrorPipeBusy) {
+    if (error != ERROR_PIPE_BUSY) {
       BRISQ_LOG_AT(ERROR) << "Failed to CreateFile(" << BrisqErrorText(error) << ")";
       return false;
     }
@@ -309,7 +302,7 @@ bool PipeChannel::Connect() {
 }
 
 PipeChannel::AcceptStart PipeChannel::BeginAccept(OVERLAPPED* overlapped) {
-  input_.pending = 0;
+  input_.pending = false;
   ::SetLastError(0);
   input_.kind = kKindAccept;
   // Manual reset, created non-signalled: the wait below must end only when
@@ -321,19 +314,19 @@ PipeChannel::AcceptStart PipeChannel::BeginAccept(OVERLAPPED* overlapped) {
 
   const BOOL connected = ::ConnectNamedPipe(pipe_.Get(), overlapped);
   const DWORD error = ::GetLastError();
-  if (connected || error == kErrorPipeConnected) {
+  if (connected || error == ERROR_PIPE_CONNECTED) {
     // The client came between creating the pipe and this call.
-    waiting_for_client_ = 0;
+    waiting_for_client_ = false;
     ::SetEvent(connect_event_.Get());
     return AcceptStart::kConnected;
   }
-  if (error == kErrorIoPending) {
+  if (error == ERROR_IO_PENDING) {
     BRISQ_LOG(INFO) << "ConnectNamedPipe(IO_PENDING)";
     accepting_ = true;
     ::ResetEvent(accept_done_.Get());
     return AcceptStart::kPending;
   }
-  if (error == kErrorNoData) {
+  if (error == ERROR_NO_DATA) {
     BRISQ_LOG_AT(ERROR) << "Failed to ConnectNamedPipe [ ERROR_NO_DATA ]";
   } else {
     BRISQ_LOG_AT(ERROR) << "Failed to ConnectNamedPipe [ " << error << "]";
@@ -346,7 +339,7 @@ bool PipeChannel::FinishAccept(OVERLAPPED* overlapped, HANDLE pipe, HANDLE event
   if (waited == WAIT_OBJECT_0) {
     DWORD unused = 0;
     if (::GetOverlappedResult(pipe, overlapped, &unused, FALSE)) {
-      waiting_for_client_ = 0;
+      waiting_for_client_ = false;
       return true;
     }
     const DWORD error = ::GetLastError();
@@ -461,7 +454,7 @@ bool PipeChannel::Send(uint32_t type, const void* data, uint32_t length) {
 
 bool PipeChannel::WriteNextMessage(IOContext* finished, DWORD bytes) {
   if (output_.pending) {
-    output_.pending = 0;
+    output_.pending = false;
     if (finished == nullptr || bytes == 0) {
       const DWORD error = ::GetLastError();
       BRISQ_LOG_AT(ERROR) << "transfered 0 Pipe error: " << error;
@@ -481,18 +474,18 @@ bool PipeChannel::WriteNextMessage(IOContext* finished, DWORD bytes) {
   DWORD written = 0;
   if (::WriteFile(pipe_.Get(), message.Data(), static_cast<DWORD>(message.Size()), &written,
                   &output_.overlapped)) {
-    output_.pending = 1;  // the completion still arrives through the port
+    output_.pending = true;  // the completion still arrives through the port
     return true;
   }
   const DWORD error = ::GetLastError();
-  if (error == kErrorIoPending) {
-    output_.pending = 1;
+  if (error == ERROR_IO_PENDING) {
+    output_.pending = true;
     BRISQ_LOG(INFO) << "[IPCWindowChannel] WriteFile IO Pending";
     return true;
   }
   if (error == 0) {
     BRISQ_LOG_AT(ERROR) << "Pipe error zero ["
-                        << (output_.overlapped.Internal != kStatusPending ? 1 : 0) << "]";
+                        << (output_.overlapped.Internal != STATUS_PENDING ? 1 : 0) << "]";
     return false;
   }
   BRISQ_LOG_AT(ERROR) << "Pipe error: " << error;
@@ -510,18 +503,18 @@ bool PipeChannel::IssueRead(DWORD* bytes_read, DWORD* failure_error) {
   input_.Prepare(kKindRead);
   DWORD count = 0;
   if (::ReadFile(pipe_.Get(), input_buffer_, kPipeBufferSize, &count, &input_.overlapped)) {
-    input_.pending = 1;  // handled when its completion arrives
+    input_.pending = true;  // handled when its completion arrives
     return true;
   }
   const DWORD error = ::GetLastError();
-  if (error == kErrorIoPending) {
-    input_.pending = 1;
+  if (error == ERROR_IO_PENDING) {
+    input_.pending = true;
     return true;
   }
-  if (error == kErrorBrokenPipe) {
+  if (error == ERROR_BROKEN_PIPE) {
     // The peer closed before this read was issued: the same event as a read
     // that completes with 109, and reported the same, quiet way.
-    *failure_error = kErrorBrokenPipe;
+    *failure_error = ERROR_BROKEN_PIPE;
     return false;
   }
   if (error != 0) {
@@ -529,7 +522,7 @@ bool PipeChannel::IssueRead(DWORD* bytes_read, DWORD* failure_error) {
     return false;
   }
   BRISQ_LOG_AT(WARNING) << "ReadFile Error with gle 0 bytestransfered[" << count << "]["
-                        << (input_.overlapped.Internal != kStatusPending ? 1 : 0) << "]";
+                        << (input_.overlapped.Internal != STATUS_PENDING ? 1 : 0) << "]";
   *bytes_read = count;
   return true;
 }
@@ -545,7 +538,7 @@ bool PipeChannel::ReadLoop(DWORD* failure_error) {
 
 void PipeChannel::OnCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error) {
   try {
-    if (error == kErrorBrokenPipe) {
+    if (error == ERROR_BROKEN_PIPE) {
       OnBroken(error);
       return;
     }
@@ -569,13 +562,13 @@ void PipeChannel::HandleInputCompletion(OVERLAPPED* overlapped, DWORD bytes, DWO
   DWORD failure = error;
   if (overlapped == &input_start_ || input_.kind != kKindRead) {
     if (!ReadLoop(&failure)) {
-      if (failure != kErrorBrokenPipe)
+      if (failure != ERROR_BROKEN_PIPE)
         BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(ReadMessages)";
       OnBroken(failure);
     }
     return;
   }
-  input_.pending = 0;
+  input_.pending = false;
   if (bytes == 0) {
     BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(bytestransfered = " << 0 << ")";
     OnBroken(error);
@@ -587,7 +580,7 @@ void PipeChannel::HandleInputCompletion(OVERLAPPED* overlapped, DWORD bytes, DWO
     return;
   }
   if (!ReadLoop(&failure)) {
-    if (failure != kErrorBrokenPipe) {
+    if (failure != ERROR_BROKEN_PIPE) {
       BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(ProcessInputMessages)";
     }
     OnBroken(failure);
@@ -615,7 +608,7 @@ void PipeChannel::HandleOutputCompletion(OVERLAPPED* overlapped, DWORD bytes, DW
 
 void PipeChannel::OnBroken(DWORD error) {
   if (!pipe_.IsValid()) return;
-  if (error != kErrorBrokenPipe) {
+  if (error != ERROR_BROKEN_PIPE) {
     BRISQ_LOG_AT(ERROR) << "Failed to ProcessMessage(" << BrisqErrorText(error) << ")";
   }
   state_ = kStateBroken;

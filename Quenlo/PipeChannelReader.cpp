@@ -9,7 +9,7 @@ namespace {
 
 // An emptied overflow buffer keeps its storage up to this size; a larger one
 // (after a big message) is given back rather than held for the channel's life.
-constexpr std::size_t kKeptOverflowCapacity = 64 * 1024;
+constexpr std::size_t kKeptOverflowCapacity = std::size_t{64} * 1024;
 
 bool IsInternal(const Ravoque::IPCMessage& message) {
   const uint32_t type = message.Type();

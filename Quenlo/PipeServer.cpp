@@ -42,7 +42,7 @@ void PipeServer::PipeItem::ReadVideo() {
   for (;;) {
     const bool woke = videoSemaphore.Wait();
     // Teardown sets stopping before it releases the semaphore.
-    if (server->stopping_.load() != 0) return;
+    if (server->stopping_.load()) return;
     if (!woke) {
       ::Sleep(1);  // a failing wait must not spin a core
       continue;
@@ -64,7 +64,7 @@ void PipeServer::PipeItem::ReadVideo() {
 void PipeServer::PipeItem::ReadAudio() {
   for (;;) {
     const bool woke = audioSemaphore.Wait();
-    if (server->stopping_.load() != 0) return;
+    if (server->stopping_.load()) return;
     if (!woke) {
       ::Sleep(1);
       continue;
@@ -206,7 +206,7 @@ void PipeServer::OpenTask(const std::wstring& name, uint32_t channels) {
   // readers on every ring, and the old pipe would keep listening.
   if (HasOpenState()) Teardown();
 
-  stopping_ = 0;
+  stopping_ = false;
   name_ = name;
   channel_count_ = channels;
   {
@@ -239,19 +239,19 @@ void PipeServer::RebuildTask() {
     if (!channel_ || channel_->GetState() != PipeChannel::kStateBroken) return;
   }
   BRISQ_LOG(INFO) << "[PipeServer] Recreate(begin,...)";
-  stopping_ = 1;
+  stopping_ = true;
   // The broken pipe goes first: once its reader thread is joined no late
   // event can start readers while they are being joined below.
   TakeDownChannel();
   TakeDownItems(false);
-  stopping_ = 0;
+  stopping_ = false;
   if (!CreateChannel()) return;
   BRISQ_LOG(INFO) << "[PipeServer] Recreate(end,...)";
 }
 
 void PipeServer::Teardown() {
   BRISQ_LOG(INFO) << "[PipeServer] Destroy(begin,...)";
-  stopping_ = 1;
+  stopping_ = true;
   TakeDownChannel();
   // The channel is closed: nothing can report EVENT_CONNECTED any more.
   connected_ = 0;
@@ -360,7 +360,7 @@ void PipeServer::HandleEvent(uint32_t event, uint32_t type, const char* data, ui
       // While stopping, the teardown under way closes this pipe anyway; a
       // task queued now would run after it, and could take down what a
       // later Open made.
-      if (stopping_.load() == 0) {
+      if (!stopping_.load()) {
         try {
           runner_.Submit([this] { RebuildTask(); });
         } catch (...) {

@@ -18,7 +18,7 @@
 
 namespace tessaly {
 
-// What the overlay shows; stored in AppContext::overlay_mode as its number.
+// What the overlay shows (AppContext::overlay_mode); the numbers are fixed.
 enum class OverlayMode : std::int32_t { Idle = 0, Results = 1, Comment = 2 };
 
 // The window class of the control panel.
@@ -60,13 +60,13 @@ struct AppContext {
   bool results_dirty = false;
   bool candidates_dirty = false;
   bool overlay_dirty = false;
-  std::int32_t overlay_mode = static_cast<std::int32_t>(OverlayMode::Idle);
-  std::wstring confirmed_text;  // the comment shown in Comment mode
+  OverlayMode overlay_mode = OverlayMode::Idle;  // UI thread only
+  std::wstring confirmed_text;                   // the comment shown in Comment mode
 };
 
 // The running program's AppContext: set before the window class is
-// registered, cleared after the message loop's clean-up. The window procedure
-// reads it for the fonts while it creates the child controls.
+// registered, cleared after the message loop's clean-up. The window itself
+// works on the context it was created with (GWLP_USERDATA), not on this.
 extern AppContext* g_app;
 
 }  // namespace tessaly

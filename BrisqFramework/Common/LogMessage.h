@@ -107,7 +107,10 @@ struct LogVoidify {
 #define BRISQ_LOG_SEVERITY_ERROR ::BrisqFramework::kLogError
 #define BRISQ_LOG_SEVERITY_FATAL ::BrisqFramework::kLogFatal
 
-// One record without source position; stream the message into it.
+// One record without source position; stream the message into it. The
+// macros end in a stream to write into, so their bodies cannot be
+// parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define BRISQ_LOG(severity)                                 \
   !::BrisqFramework::LogIsOn(BRISQ_LOG_SEVERITY_##severity) \
       ? (void)0                                             \
@@ -121,5 +124,6 @@ struct LogVoidify {
       : ::BrisqFramework::LogVoidify() &                                                    \
             ::BrisqFramework::LogMessage(__FILE__, __LINE__, BRISQ_LOG_SEVERITY_##severity) \
                 .stream()
+// NOLINTEND(bugprone-macro-parentheses)
 
 #endif  // BRISQFRAMEWORK_COMMON_LOGMESSAGE_H

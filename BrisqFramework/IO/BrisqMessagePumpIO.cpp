@@ -12,9 +12,10 @@ namespace BrisqFramework {
 namespace IO {
 namespace {
 
+// The observer contract passes this number on for a pipe the peer closed.
+static_assert(ERROR_BROKEN_PIPE == 109, "observers are told 109 for an ended pipe");
+
 constexpr DWORD kDequeueTimeoutMs = 4000;
-constexpr DWORD kErrorBrokenPipe = 109;   // ERROR_BROKEN_PIPE
-constexpr DWORD kErrorWaitTimeout = 258;  // WAIT_TIMEOUT
 constexpr const char* kThreadName = "IPC Reader";
 
 // The overlapped pointer of the shutdown packet: all bits set, never a real
@@ -113,8 +114,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
     DWORD bytes = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* overlapped = nullptr;
-    const BOOL dequeued =
-        ::GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, kDequeueTimeoutMs);
+    const BOOL dequeued = dequeue_(port, &bytes, &key, &overlapped, kDequeueTimeoutMs);
     const DWORD error = dequeued ? 0 : ::GetLastError();
     Observer* observer = reinterpret_cast<Observer*>(key);
 
@@ -135,7 +135,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
       DWORD resultError = 0;
       if (!::GetOverlappedResult(handle, overlapped, &resultBytes, FALSE)) {
         resultError = ::GetLastError();
-        if (resultError == kErrorBrokenPipe) {
+        if (resultError == ERROR_BROKEN_PIPE) {
           BRISQ_LOG(WARNING) << StringPrintf(
               "[BrisqMessagePumpIO] The pipe has been ended %x [%p] [%p]", Low32(handle),
               static_cast<void*>(overlapped), static_cast<void*>(observer));
@@ -154,19 +154,19 @@ void BrisqMessagePumpIO::DispatchLoop() {
       continue;
     }
 
-    if (error == kErrorWaitTimeout) {
+    if (error == WAIT_TIMEOUT) {
       BRISQ_LOG(INFO) << "GetQueuedCompletionStatus WAIT_TIMEOUT";
       continue;
     }
 
-    if (error == kErrorBrokenPipe) {
+    if (error == ERROR_BROKEN_PIPE) {
       // The pump ends after a broken pipe; its owner opens it again to go on.
       BRISQ_LOG(WARNING) << "The pipe has been ended.";
       if (observer == nullptr || overlapped == nullptr) {
         BRISQ_LOG_AT(ERROR) << "Error observer[" << key << "]"
                             << " context [" << overlapped << "]";
       } else {
-        Deliver(observer, overlapped, bytes, kErrorBrokenPipe);
+        Deliver(observer, overlapped, bytes, ERROR_BROKEN_PIPE);
       }
       BRISQ_LOG(INFO) << "End IOCP MessagePumpIO:[" << port << "]";
       return;

@@ -25,35 +25,6 @@ namespace BrisqFramework {
 // null.
 std::string BrisqAnsiFromWide(const wchar_t* text);
 
-// Owns a view returned by MapViewOfFile; unmaps it on Reset and destruction.
-class BrisqMappedView {
- public:
-  BrisqMappedView() noexcept = default;
-  explicit BrisqMappedView(void* view) noexcept : view_(view) {}
-  ~BrisqMappedView() { Reset(); }
-  BrisqMappedView(BrisqMappedView&& other) noexcept : view_(other.view_) { other.view_ = nullptr; }
-  BrisqMappedView& operator=(BrisqMappedView&& other) noexcept {
-    if (this != &other) {
-      Reset(other.view_);
-      other.view_ = nullptr;
-    }
-    return *this;
-  }
-  BrisqMappedView(const BrisqMappedView&) = delete;
-  BrisqMappedView& operator=(const BrisqMappedView&) = delete;
-
-  void* Get() const noexcept { return view_; }
-  // Unmaps the held view, if any, and holds `view` instead.
-  void Reset(void* view = nullptr) noexcept {
-    void* old = view_;
-    view_ = view;
-    if (old != nullptr && old != view) ::UnmapViewOfFile(old);
-  }
-
- private:
-  void* view_ = nullptr;
-};
-
 class BrisqSharedMemory {
  public:
   // The system calls that make and open a mapping, as Create and Open use
@@ -72,10 +43,10 @@ class BrisqSharedMemory {
   // tests only; Quenlo.dll exports nothing that reaches it.
   static void SetSystemCallsForTesting(const SystemCalls* calls);
 
-  // FILE_MAP_READ | FILE_MAP_COPY: how a reader opens a mapping.
-  static constexpr DWORD kOpenAccess = 5;
-  // FILE_MAP_ALL_ACCESS: how the writer maps its view.
-  static constexpr DWORD kWriteAccess = 0xF001F;
+  // How a reader opens a mapping.
+  static constexpr DWORD kOpenAccess = FILE_MAP_READ | FILE_MAP_COPY;
+  // How the writer maps its view.
+  static constexpr DWORD kWriteAccess = FILE_MAP_ALL_ACCESS;
 
   BrisqSharedMemory() = default;
   ~BrisqSharedMemory();

@@ -38,7 +38,7 @@ bool BrisqSingleRunner::Open() {
 bool BrisqSingleRunner::Start() {
   {
     BrisqAutoLock hold(lock_);
-    stop_ = 0;
+    stop_ = false;
     queue_.clear();
   }
   // The event lives in the runner, not on this stack: the worker may set it
@@ -63,7 +63,7 @@ bool BrisqSingleRunner::Submit(std::function<void()> closure) {
   task->closure = std::move(closure);
   task->queued_ns = GetTimeNS();
   BrisqAutoLock hold(lock_);
-  if (stop_ != 0) return false;
+  if (stop_) return false;
   queue_.push_back(std::move(task));
   wake_up_.Wake();
   return true;
@@ -82,7 +82,7 @@ bool BrisqSingleRunner::Close() {
       quit.reset();
     }
     BrisqAutoLock hold(lock_);
-    stop_ = 1;
+    stop_ = true;
     if (quit) {
       try {
         queue_.push_back(std::move(quit));
@@ -97,7 +97,7 @@ bool BrisqSingleRunner::Close() {
 
 bool BrisqSingleRunner::StopRequested() {
   BrisqAutoLock hold(lock_);
-  return stop_ != 0;
+  return stop_;
 }
 
 void BrisqSingleRunner::RunLoop() {
@@ -116,7 +116,7 @@ bool BrisqSingleRunner::RunBatch() {
   TaskQueue batch;
   {
     BrisqAutoLock hold(lock_);
-    if (queue_.empty() && stop_ == 0) wake_up_.Sleep(lock_);
+    if (queue_.empty() && !stop_) wake_up_.Sleep(lock_);
     batch.swap(queue_);
   }
   for (const std::shared_ptr<_Task>& task : batch) {

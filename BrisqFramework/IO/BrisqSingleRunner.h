@@ -80,7 +80,7 @@ class BrisqSingleRunner {
   bool RunBatch();  // false once the quit task was taken
   bool StopRequested();
 
-  int32_t stop_ = 0;  // guarded by lock_
+  bool stop_ = false;  // guarded by lock_
   std::atomic<int32_t> state_{kIdle};
   BrisqLock lock_;
   BrisqConditionVariable wake_up_;  // signalled on every enqueue, with lock_

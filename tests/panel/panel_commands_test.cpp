@@ -60,8 +60,8 @@ std::future<std::wstring> answer_next_box() {
 
 class PanelCommandsTest : public ::testing::Test {
  protected:
+  // The window works on the context it is created with; g_app stays unset.
   void SetUp() override {
-    g_app = &app;
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = window_proc;
@@ -75,7 +75,6 @@ class PanelCommandsTest : public ::testing::Test {
   void TearDown() override {
     app.closing = true;
     ::DestroyWindow(app.hwnd);
-    g_app = nullptr;
   }
 
   std::wstring list_entry(int index) {
@@ -92,6 +91,16 @@ class PanelCommandsTest : public ::testing::Test {
 
 // A comment that arrives between a refill and the click shifts every
 // candidate: the selected row must not be mapped onto the wrong comment.
+TEST_F(PanelCommandsTest, ControlsTakeTheFontsOfTheirOwnContext) {
+  ASSERT_NE(app.title_font.Get(), nullptr);
+  ASSERT_NE(app.ui_font.Get(), nullptr);
+  const HWND heading = ::GetWindow(app.hwnd, GW_CHILD);
+  EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(heading, WM_GETFONT, 0, 0)),
+            app.title_font.Get());
+  EXPECT_EQ(reinterpret_cast<HFONT>(::SendDlgItemMessageW(app.hwnd, kIdTitle, WM_GETFONT, 0, 0)),
+            app.ui_font.Get());
+}
+
 TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
   app.engine.ingest(comment("m1", "a", "picked"));
   refresh_candidates(app);
@@ -110,7 +119,7 @@ TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
   ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_SETCURSEL, 1, 0);
   confirm_candidate(app);
   EXPECT_EQ(app.confirmed_text, L"picked");
-  EXPECT_EQ(app.overlay_mode, static_cast<std::int32_t>(OverlayMode::Comment));
+  EXPECT_TRUE(app.overlay_mode == OverlayMode::Comment);
 }
 
 TEST_F(PanelCommandsTest, EntriesWithoutNicknameOrWithBadUtf8) {

@@ -42,8 +42,8 @@ class Random {
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
-  // Uniform in [0, bound); bound > 0.
-  uint64_t below(uint64_t bound) { return next() % bound; }
+  // Uniform in [0, bound); 0 for a bound of 0.
+  uint64_t below(uint64_t bound) { return bound == 0 ? 0 : next() % bound; }
 
  private:
   uint64_t state_;
