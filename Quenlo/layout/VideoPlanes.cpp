@@ -43,6 +43,10 @@ bool ComputeVideoPlanes(uint32_t format, uint32_t width, uint32_t height, uint32
   const uint64_t h = height;
   // 64 bits: a 32-bit product wraps (65536 x 65536 would read as 0 pixels).
   if (w * h > kMaxVideoPixels) return false;
+  // A side longer than the whole pixel budget is no frame either, even with
+  // the other side 0: its rows would be wider than a 32-bit stride can say
+  // when the reader hands them on.
+  if (w > kMaxVideoPixels || h > kMaxVideoPixels) return false;
 
   const uint64_t w2 = w / 2;
   const uint64_t h2 = h / 2;

@@ -46,8 +46,9 @@ uint64_t RoundUp32(uint64_t value);
 // The plane table of a frame. `stride0` is the frame's plane-0 stride (row
 // width of the stride-based formats 7, 10, 12); `flip` is the packet's flip
 // flag, honoured by the formats that allow it. False, with an empty table,
-// when width * height (computed in 64 bits) exceeds kMaxVideoPixels: no
-// larger frame fits a slot, and the bound keeps every product below 2^63.
+// when width * height (computed in 64 bits), or either side alone, exceeds
+// kMaxVideoPixels: no larger frame fits a slot, the bound keeps every
+// product below 2^63 and every row width within a 32-bit stride.
 bool ComputeVideoPlanes(uint32_t format, uint32_t width, uint32_t height, uint32_t stride0,
                         bool flip, VideoPlanes* out);
 

@@ -131,6 +131,10 @@ TEST(VideoPlaneBounds, MorePixelsThanOneFullHdFrameAreRefused) {
   EXPECT_FALSE(ComputeVideoPlanes(12, 65536, 65536, 0, false, &planes));
   EXPECT_FALSE(ComputeVideoPlanes(1, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, false, &planes));
   EXPECT_FALSE(ComputeVideoPlanes(8, 65536, 65536, 0, false, &planes));
+  // No rows, but rows wider than a stride can say (found by the fuzzer).
+  EXPECT_FALSE(ComputeVideoPlanes(3, 0xF9030000u, 0, 0, false, &planes));
+  EXPECT_FALSE(ComputeVideoPlanes(12, 0, 2073601, 0, false, &planes));
+  EXPECT_TRUE(ComputeVideoPlanes(9, 2073600, 0, 0, false, &planes));
 }
 
 TEST(VideoPlaneBounds, ReachCountsStoredRowsAndRowsReadWithTheStride) {
