@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Quenlo/layout/PacketFit.h"
 #include "Quenlo/layout/RingLayout.h"
 #include "Quenlo/layout/RingSlotReader.h"
 #include "Quenlo/layout/RingSlotWriter.h"
@@ -74,9 +75,20 @@ void RoundTrip(const uint8_t* data, size_t size) {
   const uint32_t capacity =
       (static_cast<uint32_t>(data[sizeof(packet)]) << 8 | data[sizeof(packet) + 1]) & 0x3FFF;
   const RingKind kind = packet.kind == MEDIA_PACKET_AUDIO ? RingKind::kAudio : RingKind::kVideo;
-  // Every plane reads at most `capacity` bytes from its source: the writer
-  // refuses strides and rows that would reach further in the slot.
-  std::vector<uint8_t> source(capacity + 1, 0x3C);
+  // The writer reads each plane's rows at the source's own stride, which may
+  // be padded beyond what the slot stores: the source holds that reach.
+  uint64_t reach = capacity + 1;
+  if (kind == RingKind::kVideo) {
+    const Quenlo::PacketFit fit = Quenlo::CheckPacketFit(packet, false, capacity);
+    for (uint32_t p = 0; p < fit.planes.count; ++p) {
+      if (packet.linesize[p] <= 0) continue;
+      const uint64_t plane_reach =
+          Quenlo::PlaneReach(fit.planes.plane[p], static_cast<uint64_t>(packet.linesize[p]));
+      if (plane_reach > reach) reach = plane_reach;
+    }
+  }
+  if (reach > (uint64_t{64} << 20)) return;  // a source no caller would hand over
+  std::vector<uint8_t> source(static_cast<size_t>(reach), 0x3C);
   for (uint8_t*& d : packet.data) d = source.data();
 
   const uint32_t slot_size = Quenlo::kPacketRecordSize + capacity;
