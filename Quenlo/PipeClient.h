@@ -46,10 +46,11 @@
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/Quenlo.h"
+#include "Quenlo/RefCountedInterface.h"
 
 namespace Quenlo {
 
-class PipeClient final : public IPipeClient {
+class PipeClient final : public RefCountedInterface<PipeClient, IPipeClient, IID_IPipeClient> {
  public:
   // The kernel objects and rings of one media channel. The item array holds
   // one reference; GetPipeItem hands out another, which keeps the item (not
@@ -87,13 +88,9 @@ class PipeClient final : public IPipeClient {
   PipeClient(const PipeClient&) = delete;
   PipeClient& operator=(const PipeClient&) = delete;
 
-  // IMSUnknown. The count changes atomically; the Release that reaches 0
-  // deletes the object and returns 0.
-  uint32_t AddRef() override;
-  uint32_t Release() override;
-  // IID_IPipeClient and IID_IMSUnknown: *out = this, one more reference,
-  // kQueryInterfaceOk. Anything else: *out = null, kNoInterface.
-  int32_t QueryInterface(const InterfaceId& iid, void** out) override;
+  // IMSUnknown (RefCountedInterface): the Release that reaches 0 deletes the
+  // object and returns 0; QueryInterface answers IID_IPipeClient and
+  // IID_IMSUnknown.
 
   // 1 between EVENT_CONNECTED and the next break, Create or Destroy.
   uint32_t IsConnected() override;
@@ -144,7 +141,6 @@ class PipeClient final : public IPipeClient {
 
   bool WritePacketImpl(const MediaPacket* packet, uint32_t timeout_ms, bool async);
 
-  std::atomic<uint32_t> ref_count_{1};
   std::atomic<uint32_t> connected_{0};
   std::wstring name_;                      // caller's thread (Create)
   uint32_t channel_count_ = 0;             // caller's thread (Create)

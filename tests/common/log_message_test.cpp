@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "BrisqFramework/Common/StringPrintf.h"
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace BrisqFramework {
 namespace {
 
-using brisq_test::LogCapture;
+using test_support::LogCapture;
+using test_support::LogClock;
 
 // Bytes handed to the log-file writer.
 std::mutex g_file_mutex;
@@ -41,7 +42,7 @@ class LogMessageTest : public ::testing::Test {
 // --- Line layout ----------------------------------------------------------------
 
 TEST_F(LogMessageTest, LineWithoutSourcePosition) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BRISQ_LOG(INFO) << "[PipeServer] SetCallback";
   auto lines = capture.Lines();
   ASSERT_EQ(1u, lines.size());
@@ -52,7 +53,7 @@ TEST_F(LogMessageTest, LineWithoutSourcePosition) {
 }
 
 TEST_F(LogMessageTest, LineWithSourcePosition) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   { LogMessage("PipeChannel.cpp", 77, kLogError).stream() << "Failed to Send(" << 5 << ")"; }
   auto lines = capture.Lines();
   ASSERT_EQ(1u, lines.size());
@@ -64,7 +65,7 @@ TEST_F(LogMessageTest, LineWithSourcePosition) {
 }
 
 TEST_F(LogMessageTest, SeverityAboveFatalIsUnknown) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   { LogMessage(7).stream() << "odd"; }
   ASSERT_EQ(1u, capture.Lines().size());
   EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:UNKNOWN] : odd\n", capture.Lines()[0].text);
@@ -74,7 +75,7 @@ TEST_F(LogMessageTest, SeverityAboveFatalIsUnknown) {
 // A site that breaks its own stream (a null char pointer sets badbit) still
 // gets a finished line with its line feed.
 TEST_F(LogMessageTest, BrokenStreamStillEndsTheLine) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const char* missing = nullptr;
   BRISQ_LOG(INFO) << "before " << missing;
   ASSERT_EQ(1u, capture.Lines().size());
@@ -84,7 +85,7 @@ TEST_F(LogMessageTest, BrokenStreamStillEndsTheLine) {
 // --- Macros ------------------------------------------------------------------------
 
 TEST_F(LogMessageTest, LogAtNamesThisFileAndLine) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const int expected_line = __LINE__ + 1;
   BRISQ_LOG_AT(ERROR) << "Failed to Create";
   auto lines = capture.Lines();
@@ -97,7 +98,7 @@ TEST_F(LogMessageTest, LogAtNamesThisFileAndLine) {
 }
 
 TEST_F(LogMessageTest, MacroIsOneStatementInUnbracedBranches) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   for (int i = 0; i < 2; ++i) {
     if (i == 0)
       BRISQ_LOG(INFO) << "then";
@@ -117,7 +118,7 @@ TEST_F(LogMessageTest, StringPrintfFormatsLongTexts) {
 // --- Disabled records --------------------------------------------------------------
 
 TEST_F(LogMessageTest, DisabledRecordFormatsAndDeliversNothing) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   SetLogFileWriter(&CaptureFile);
   {
     LogMessage record(-1);
@@ -131,7 +132,7 @@ TEST_F(LogMessageTest, DisabledRecordFormatsAndDeliversNothing) {
 // --- Delivery: sink, then file ---------------------------------------------------
 
 TEST_F(LogMessageTest, HandledBySinkNeverReachesFile) {
-  LogCapture capture(1);
+  LogCapture capture{LogClock::kDriven, 1};
   SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "taken";
   EXPECT_EQ(1u, capture.Lines().size());
@@ -139,7 +140,7 @@ TEST_F(LogMessageTest, HandledBySinkNeverReachesFile) {
 }
 
 TEST_F(LogMessageTest, DeclinedBySinkGoesToFileByteForByte) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "first";
   BRISQ_LOG(INFO) << "second";
@@ -150,7 +151,7 @@ TEST_F(LogMessageTest, DeclinedBySinkGoesToFileByteForByte) {
 }
 
 TEST_F(LogMessageTest, NoSinkGoesToFile) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   SetLogOutputHook(nullptr);
   SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "alone";
@@ -160,7 +161,7 @@ TEST_F(LogMessageTest, NoSinkGoesToFile) {
 // --- Flood filter on the record path ------------------------------------------------
 
 TEST_F(LogMessageTest, FiveRepeatsWithinHalfASecondDeliverThree) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   for (int i = 0; i < 5; ++i) {
     BRISQ_LOG_AT(ERROR) << "Failed to Connect";
     capture.Advance(100000000);
@@ -174,7 +175,7 @@ TEST_F(LogMessageTest, FiveRepeatsWithinHalfASecondDeliverThree) {
 // Only the message text is compared: severity and position do not make a
 // record different.
 TEST_F(LogMessageTest, SameTextOtherSeverityOrPositionIsARepeat) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   { LogMessage(kLogInfo).stream() << "same"; }
   { LogMessage(kLogError).stream() << "same"; }
   { LogMessage("a.cpp", 1, kLogWarning).stream() << "same"; }
@@ -183,7 +184,7 @@ TEST_F(LogMessageTest, SameTextOtherSeverityOrPositionIsARepeat) {
 }
 
 TEST_F(LogMessageTest, RefusedLinesReachNeitherSinkNorFile) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   SetLogFileWriter(&CaptureFile);
   for (int i = 0; i < 4; ++i) BRISQ_LOG(INFO) << "again";
   EXPECT_EQ(3u, capture.Lines().size());
@@ -194,7 +195,7 @@ TEST_F(LogMessageTest, RefusedLinesReachNeitherSinkNorFile) {
 // --- Threads ---------------------------------------------------------------------------
 
 TEST_F(LogMessageTest, ConcurrentRecordsAreEachDeliveredWhole) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   constexpr int kThreads = 4;
   constexpr int kPerThread = 200;
   std::vector<std::thread> threads;

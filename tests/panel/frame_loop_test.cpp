@@ -1,6 +1,5 @@
 // The frame thread against a recording client: when it sends, what it sends,
 // and that it stops.
-#define QUENLO_DEFINE_INTERFACE_MEMBERS
 #include "recording_client.h"
 
 #include <gtest/gtest.h>

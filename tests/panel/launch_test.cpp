@@ -116,7 +116,7 @@ TEST(LaunchOptions, AcceptedValuesReachCreateAndDisconnectEndsWith0) {
     const PanelFolder folder(L"fake_quenlo.dll");
     PanelProcess panel(folder, c.arguments);
     ASSERT_NE(panel.panel(), nullptr);
-    EXPECT_TRUE(eventually([&] { return folder.read(L"created.txt") == c.created; }))
+    EXPECT_TRUE(WaitUntil([&] { return folder.read(L"created.txt") == c.created; }))
         << folder.read(L"created.txt");
     folder.send(L"1.evt", "2");  // EVENT_DISCONNECTED
     EXPECT_EQ(panel.wait_exit(), 0u);

@@ -1,6 +1,5 @@
 // The host link's callback, fed events directly on the test thread, with a
 // recording client and a message-only window standing in for the panel.
-#define QUENLO_DEFINE_INTERFACE_MEMBERS
 #include "recording_client.h"
 
 #include <gtest/gtest.h>

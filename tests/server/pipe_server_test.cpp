@@ -26,16 +26,28 @@
 #include "Quenlo/Quenlo.h"
 #include "Quenlo/message/IPCMessage.h"
 #include "server_test_support.h"
-#include "tests/io/io_log_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/named_objects.h"
+#include "tests/support/unique_name.h"
+#include "tests/support/wait_until.h"
+#include "tools/common/quenlo_exports.h"
 
 namespace {
 
-using brisq_io_test::IoLogCapture;
 using BrisqFramework::BrisqHandle;
 using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
 using Quenlo::IPipeClient;
 using Quenlo::IPipeServer;
+using test_support::ChildProcess;
+using test_support::EventRecorder;
+using test_support::LogCapture;
+using test_support::PipeEvent;
+using test_support::PipeExists;
+using test_support::UniqueName;
+using test_support::WaitUntil;
 using namespace server_test;
 
 // --- What the client role sends -------------------------------------------------------
@@ -226,19 +238,19 @@ IPipeServer* NewServer() {
   return server;
 }
 
-std::string Text(const HostEvent& e) { return e.data; }
+std::string Text(const PipeEvent& e) { return e.data; }
 
 // A server with a recorder, opened under a fresh name.
 struct OpenServer {
-  IoLogCapture& capture;
-  Recorder recorder;
+  LogCapture& capture;
+  EventRecorder recorder;
   ServerRef server{NewServer()};
   std::wstring name;
 
-  OpenServer(IoLogCapture& log, const wchar_t* tag, uint32_t channels = 1)
+  OpenServer(LogCapture& log, const wchar_t* tag, uint32_t channels = 1)
       : capture(log), name(UniqueName(tag)) {
     recorder.check_payload = &PayloadIsExpected;
-    server->SetCallback(&Recorder::Callback, &recorder);
+    server->SetCallback(&EventRecorder::Callback, &recorder);
     const int created = capture.Count(kLogInfo, "[PipeServer] Create(end,...)");
     EXPECT_EQ(server->Open(name.c_str(), channels), 1);
     EXPECT_TRUE(WaitForLine(kLogInfo, "[PipeServer] Create(end,...)", created + 1));
@@ -246,7 +258,8 @@ struct OpenServer {
 
   bool WaitForLine(int32_t severity, const std::string& text, int count,
                    DWORD timeout_ms = kWaitMs) {
-    return WaitUntil([&] { return capture.Count(severity, text) >= count; }, timeout_ms);
+    return WaitUntil([&] { return capture.Count(severity, text) >= count; },
+                     std::chrono::milliseconds(timeout_ms));
   }
 
   // Starts a client process and waits until both ends are up (its kReady
@@ -266,14 +279,14 @@ struct OpenServer {
 // --- SendMessage refusals ------------------------------------------------------------------
 
 TEST(ServerSendMessage, BeforeOpenFailsWithInvalidChannel) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   EXPECT_EQ(server->SendMessage(1, "x", 1), 0);
   EXPECT_EQ(capture.Count(kLogError, "Failed to SendMessage(invalid channel)"), 1);
 }
 
 TEST(ServerSendMessage, AfterTheDestroyTaskFailsWithInvalidChannel) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"sendclosed");
   s.server->Close();
   ASSERT_TRUE(s.WaitForLine(kLogInfo, "[PipeServer] Destroy(end,...)", 1));
@@ -282,7 +295,7 @@ TEST(ServerSendMessage, AfterTheDestroyTaskFailsWithInvalidChannel) {
 }
 
 TEST(ServerSendMessage, EmptyOrNullDataFailsWithInvalidParameterAndSendsNothing) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"sendempty");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -293,7 +306,7 @@ TEST(ServerSendMessage, EmptyOrNullDataFailsWithInvalidParameterAndSendsNothing)
   ASSERT_TRUE(s.Send(kCmdEcho, "valid"));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kEchoed));
   ::Sleep(200);
-  const std::vector<HostEvent> messages = s.recorder.Of(EVENT_MESSAGE);
+  const std::vector<PipeEvent> messages = s.recorder.Of(EVENT_MESSAGE);
   ASSERT_EQ(s.recorder.Count(EVENT_MESSAGE, kEchoed), 1u);
   EXPECT_EQ(Text(messages.back()), "valid");
 }
@@ -301,7 +314,7 @@ TEST(ServerSendMessage, EmptyOrNullDataFailsWithInvalidParameterAndSendsNothing)
 // --- Interface identity and the export -------------------------------------------------------
 
 TEST(ServerInterface, QueryInterfaceAnswersServerAndUnknownIdsWithTheSameObject) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   void* out = nullptr;
   ASSERT_EQ(server->QueryInterface(Quenlo::IID_IPipeServer, &out), Quenlo::kQueryInterfaceOk);
@@ -317,7 +330,7 @@ TEST(ServerInterface, QueryInterfaceAnswersServerAndUnknownIdsWithTheSameObject)
 }
 
 TEST(ServerInterface, QueryInterfaceRefusesTheClientIdWithNull) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   void* out = reinterpret_cast<void*>(0x1234);
   EXPECT_EQ(server->QueryInterface(Quenlo::IID_IPipeClient, &out),
@@ -328,14 +341,9 @@ TEST(ServerInterface, QueryInterfaceRefusesTheClientIdWithNull) {
 }
 
 TEST(ServerInterface, CreatePipeServerIsOrdinalTwoOfTheDll) {
-  wchar_t path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dll(path, n);
-  dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"Quenlo.dll";
-  HMODULE module = ::LoadLibraryW(dll.c_str());
+  HMODULE module = ::LoadLibraryW((test_support::BuildFolder() + L"Quenlo.dll").c_str());
   ASSERT_NE(module, nullptr);
-  auto create = reinterpret_cast<PFN_CreatePipeServer>(
-      reinterpret_cast<void*>(::GetProcAddress(module, MAKEINTRESOURCEA(2))));
+  auto create = quenlo_tools::BindOrdinal<PFN_CreatePipeServer>(module, 2);
   ASSERT_NE(create, nullptr);
   EXPECT_EQ(reinterpret_cast<void*>(create),
             reinterpret_cast<void*>(::GetProcAddress(module, "CreatePipeServer")));
@@ -350,7 +358,7 @@ TEST(ServerInterface, CreatePipeServerIsOrdinalTwoOfTheDll) {
 }
 
 TEST(ServerInterface, LastReleaseLogsOnReleaseAndDestructor) {
-  IoLogCapture capture;
+  LogCapture capture;
   IPipeServer* server = NewServer();
   EXPECT_EQ(capture.Count(kLogInfo, "[PipeServer] constructor"), 1);
   EXPECT_EQ(server->Release(), 0u);
@@ -362,7 +370,7 @@ TEST(ServerInterface, LastReleaseLogsOnReleaseAndDestructor) {
 // --- Lifecycle ------------------------------------------------------------------------------
 
 TEST(ServerLifecycle, CloseBeforeAnyClientReturnsAndLeavesNoThreadBehind) {
-  IoLogCapture capture;
+  LogCapture capture;
   {
     // Warm-up: the first server of a process may make lasting system threads.
     OpenServer warm(capture, L"warm");
@@ -383,7 +391,7 @@ TEST(ServerLifecycle, CloseBeforeAnyClientReturnsAndLeavesNoThreadBehind) {
 }
 
 TEST(ServerLifecycle, OpenAgainWithoutCloseReplacesThePreviousPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"openfirst");
   const std::wstring second = UniqueName(L"opensecond");
   ASSERT_EQ(s.server->Open(second.c_str(), 1), 1);
@@ -404,7 +412,7 @@ TEST(ServerLifecycle, OpenAgainWithoutCloseReplacesThePreviousPipe) {
 // --- Packets and messages across processes -------------------------------------------------------
 
 TEST(ServerPackets, VideoFrameFromAnotherProcessArrivesWithPlanesInTheMapping) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"video");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -412,7 +420,7 @@ TEST(ServerPackets, VideoFrameFromAnotherProcessArrivesWithPlanesInTheMapping) {
   ASSERT_TRUE(s.Send(kCmdVideo, "v"));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_PACKET, 1));
 
-  const HostEvent packet = s.recorder.Of(EVENT_PACKET)[0];
+  const PipeEvent packet = s.recorder.Of(EVENT_PACKET)[0];
   EXPECT_EQ(packet.type, 0u);
   ASSERT_EQ(packet.data.size(), 168u);
   EXPECT_TRUE(packet.payload_mapped);
@@ -427,26 +435,26 @@ TEST(ServerPackets, VideoFrameFromAnotherProcessArrivesWithPlanesInTheMapping) {
 }
 
 TEST(ServerPackets, AudioPacketArrivesAndIsAcknowledged) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"audio");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
   ASSERT_TRUE(s.Send(kCmdAudio, "a"));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_PACKET, 1));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kAudioDone));
-  const HostEvent packet = s.recorder.Of(EVENT_PACKET)[0];
+  const PipeEvent packet = s.recorder.Of(EVENT_PACKET)[0];
   EXPECT_TRUE(packet.payload_mapped);
   EXPECT_TRUE(packet.payload_matches);
   // The client waits up to 5000 ms for the acknowledgement; it came at once.
   std::string elapsed;
-  for (const HostEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
+  for (const PipeEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
     if (e.type == kAudioDone) elapsed = e.data;
   }
   EXPECT_LT(std::stoi(elapsed), 2500) << elapsed;
 }
 
 TEST(ServerMessages, TravelBothWaysWithTheirBytes) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"messages");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -455,14 +463,14 @@ TEST(ServerMessages, TravelBothWaysWithTheirBytes) {
   for (const std::string& text : texts) ASSERT_TRUE(s.Send(kCmdEcho, text));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 3, kEchoed));
   std::vector<std::string> echoed;
-  for (const HostEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
+  for (const PipeEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
     if (e.type == kEchoed) echoed.push_back(e.data);
   }
   EXPECT_EQ(echoed, std::vector<std::string>(std::begin(texts), std::end(texts)));
 }
 
 TEST(ServerMessages, TwoMessagesWithinTwoSecondsLogAtMostOneLineWhileTheCallbackSeesBoth) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"ratelimit");
   ChildProcess child;
   const ULONGLONG start = ::GetTickCount64();
@@ -473,7 +481,7 @@ TEST(ServerMessages, TwoMessagesWithinTwoSecondsLogAtMostOneLineWhileTheCallback
   EXPECT_EQ(s.recorder.Count(EVENT_MESSAGE), 2u);
   int lines = 0;
   for (const auto& line : capture.Lines()) {
-    lines += line.text.rfind("[PipeServer] EVENT_MESSAGE , msgId = ", 0) == 0;
+    lines += line.message.rfind("[PipeServer] EVENT_MESSAGE , msgId = ", 0) == 0;
   }
   if (elapsed < 2000) {
     EXPECT_LE(lines, 1);
@@ -484,7 +492,7 @@ TEST(ServerMessages, TwoMessagesWithinTwoSecondsLogAtMostOneLineWhileTheCallback
 // ------------------------------------------------------------------
 
 TEST(ServerRebuild, TwentyKilledClientsInARowEachReplacedUnderTheSameNameWithFlatHandles) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"rebuild");
   size_t ready = 0;
   size_t packets = 0;
@@ -523,7 +531,7 @@ TEST(ServerRebuild, TwentyKilledClientsInARowEachReplacedUnderTheSameNameWithFla
 // --- Mended faults -----------------------------------------------------------------------------
 
 TEST(ServerMended, PipeNameLongerThan129IsRefusedByTheOpenTaskWithoutAnyPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   const std::wstring fits = UniqueName(L"x") + std::wstring(200, L'n');
   const std::wstring too_long = fits.substr(0, 130);
@@ -544,7 +552,7 @@ TEST(ServerMended, PipeNameLongerThan129IsRefusedByTheOpenTaskWithoutAnyPipe) {
 }
 
 TEST(ServerMended, ChannelCountAboveTheLimitIsRefusedWithoutItemsOrPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   const std::wstring name = UniqueName(L"count");
   EXPECT_EQ(server->Open(name.c_str(), Quenlo::kMaxPipeChannels + 1), 1);
@@ -567,7 +575,7 @@ TEST(ServerMended, ChannelCountAboveTheLimitIsRefusedWithoutItemsOrPipe) {
 }
 
 TEST(ServerMended, OpenAndImmediateCloseRepeatedKeepEveryListenChannelAlive) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef warm(NewServer());
   warm.ReleaseNow();
   const int before = ThreadCount();
@@ -583,7 +591,7 @@ TEST(ServerMended, OpenAndImmediateCloseRepeatedKeepEveryListenChannelAlive) {
 }
 
 TEST(ServerMended, LastReleaseWhileOpenAndStreamingTearsDownAndJoinsEveryThread) {
-  IoLogCapture capture;
+  LogCapture capture;
   const int before = ThreadCount();
   OpenServer s(capture, L"release", 2);
   ChildProcess child;
@@ -601,7 +609,7 @@ TEST(ServerMended, LastReleaseWhileOpenAndStreamingTearsDownAndJoinsEveryThread)
 }
 
 TEST(ServerMended, CloseWhileTheCallbackAnswersEveryMessageNeverDeadlocks) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"answer");
   std::atomic<bool> answering{true};
   s.recorder.on_event = [&](uint32_t event, uint32_t, const char* data, uint32_t length) {
@@ -630,14 +638,14 @@ TEST(ServerMended, CloseWhileTheCallbackAnswersEveryMessageNeverDeadlocks) {
   answering = false;
   // Sends that raced the teardown failed cleanly, never with another text.
   for (const auto& line : capture.Lines()) {
-    if (line.severity == kLogError && line.text.rfind("Failed to SendMessage", 0) == 0) {
-      EXPECT_EQ(line.text, "Failed to SendMessage(invalid channel)");
+    if (line.severity == kLogError && line.message.rfind("Failed to SendMessage", 0) == 0) {
+      EXPECT_EQ(line.message, "Failed to SendMessage(invalid channel)");
     }
   }
 }
 
 TEST(ServerMended, CloseRacingAClientDeathLeavesNoListeningPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"closedeath");
   for (int round = 1; round <= 5; ++round) {
     if (round > 1) {
@@ -696,7 +704,7 @@ struct RawClient {
 };
 
 TEST(ServerEvents, RepeatedHelloStartsNoSecondReaderAndABreakRebuilds) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"rehello");
   RawClient client;
   client.MakeChannelObjects(s.name);
@@ -726,7 +734,7 @@ TEST(ServerEvents, RepeatedHelloStartsNoSecondReaderAndABreakRebuilds) {
 }
 
 TEST(ServerEvents, MissingChannelObjectsAreReportedPerChannel) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"noobjects");
   RawClient client;  // makes no semaphores and no event
   ASSERT_TRUE(client.Connect(s.name));

@@ -24,19 +24,7 @@
 #include <vector>
 
 #include "Quenlo/Quenlo.h"
-
-namespace Quenlo {
-IMSUnknown::IMSUnknown() noexcept = default;
-IMSUnknown::IMSUnknown(const IMSUnknown&) noexcept = default;
-IMSUnknown::IMSUnknown(IMSUnknown&&) noexcept = default;
-IMSUnknown& IMSUnknown::operator=(const IMSUnknown&) noexcept { return *this; }
-IMSUnknown& IMSUnknown::operator=(IMSUnknown&&) noexcept { return *this; }
-IPipeClient::IPipeClient() noexcept = default;
-IPipeClient::IPipeClient(const IPipeClient&) noexcept = default;
-IPipeClient::IPipeClient(IPipeClient&&) noexcept = default;
-IPipeClient& IPipeClient::operator=(const IPipeClient&) noexcept { return *this; }
-IPipeClient& IPipeClient::operator=(IPipeClient&&) noexcept { return *this; }
-}  // namespace Quenlo
+#include "Quenlo/RefCountedInterface.h"
 
 namespace {
 
@@ -65,18 +53,10 @@ void write_file(const std::wstring& path, const std::string& bytes) {
   ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-class FakeClient final : public Quenlo::IPipeClient {
+class FakeClient final
+    : public Quenlo::RefCountedInterface<FakeClient, Quenlo::IPipeClient, Quenlo::IID_IPipeClient> {
  public:
-  uint32_t AddRef() override { return ++refs_; }
-  uint32_t Release() override {
-    const uint32_t left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  int32_t QueryInterface(const Quenlo::InterfaceId&, void** out) override {
-    *out = nullptr;
-    return Quenlo::kNoInterface;
-  }
+  FakeClient() : RefCountedInterface(1) {}
   uint32_t IsConnected() override { return running_ ? 1 : 0; }
   void SetCallback(PipeCallback callback, void* context) override {
     callback_ = callback;
@@ -146,7 +126,6 @@ class FakeClient final : public Quenlo::IPipeClient {
     }
   }
 
-  std::atomic<uint32_t> refs_{1};
   std::atomic<bool> running_{false};
   const std::wstring folder_ = dll_folder();
   PipeCallback callback_ = nullptr;
