@@ -37,6 +37,7 @@
 #include "BrisqFramework/Common/BrisqRefCount.h"
 #include "BrisqFramework/IO/BrisqMessagePumpIO.h"
 #include "Quenlo/PipeChannelReader.h"
+#include "Quenlo/Quenlo.h"
 #include "Quenlo/message/IPCMessage.h"
 
 namespace Quenlo {
@@ -63,7 +64,7 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   };
 
   // The name field holds 130 UTF-16 units with the terminating NUL.
-  static constexpr size_t kMaxNameLength = 129;
+  static constexpr size_t kMaxNameLength = kMaxPipeNameLength;
   // Each direction's pipe buffer, and the most one read delivers.
   static constexpr DWORD kPipeBufferSize = 4096;
   // How long the client keeps trying to reach the server's pipe.

@@ -48,6 +48,10 @@
 #include "Quenlo/Quenlo.h"
 #include "Quenlo/RefCountedInterface.h"
 
+// The library sends no window messages: SendMessage in this file is the
+// interface method, not <windows.h>'s macro (see Quenlo.h).
+#undef SendMessage
+
 namespace Quenlo {
 
 class PipeClient final : public RefCountedInterface<PipeClient, IPipeClient, IID_IPipeClient> {

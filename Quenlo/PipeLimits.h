@@ -12,11 +12,14 @@
 
 #include <cstdint>
 
+#include "Quenlo/Quenlo.h"
+
 namespace Quenlo {
 
 // The largest channel count a pipe accepts. Counts 0 to kMaxPipeChannels are
-// valid; 0 means messages only, no media channels.
-constexpr uint32_t kMaxPipeChannels = 1024;
+// valid; 0 means messages only, no media channels. Hosts read the same bound
+// as kMaxChannels in Quenlo.h; this name is the one the library's code uses.
+constexpr uint32_t kMaxPipeChannels = kMaxChannels;
 
 }  // namespace Quenlo
 

@@ -55,6 +55,10 @@
 #include "Quenlo/Quenlo.h"
 #include "Quenlo/RefCountedInterface.h"
 
+// The library sends no window messages: SendMessage in this file is the
+// interface method, not <windows.h>'s macro (see Quenlo.h).
+#undef SendMessage
+
 namespace Quenlo {
 
 class PipeServer final : public RefCountedInterface<PipeServer, IPipeServer, IID_IPipeServer> {

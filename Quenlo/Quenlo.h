@@ -16,20 +16,30 @@
 // only QueryInterface returns a status code. Data handed to a callback is
 // valid only during that call.
 //
+// The header needs only the compiler's <stddef.h> and <stdint.h>: it
+// compiles as C++14 or later with GCC, Clang and Microsoft's compiler, with
+// or without <windows.h>, included before or after it. <windows.h> makes
+// SendMessage a macro (SendMessageW or SendMessageA); the interfaces declare
+// their method as SendMessage whatever the macro says and add non-virtual
+// SendMessageW/SendMessageA that forward to it, so a call written
+// `server->SendMessage(...)` reaches slot 7 in either include order. A class
+// that implements SendMessage while the macro is defined declares it between
+// `#pragma push_macro("SendMessage")`, `#undef SendMessage` and
+// `#pragma pop_macro("SendMessage")`.
+//
 // Build switches: QUENLO_EXPORTS while building the library itself,
 // QUENLO_STATIC when linking the library's code into a program directly
 // (white-box tests); neither for ordinary users of Quenlo.dll.
 #ifndef QUENLO_QUENLO_H
 #define QUENLO_QUENLO_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
-#if defined(_WIN32)
-// Included here so that Win32 names that are macros (SendMessage becomes
-// SendMessageW) are renamed the same way in every file that sees the
-// interfaces, whichever header a file includes first.
-#include <windows.h>
+#if defined(SendMessage)
+#pragma push_macro("SendMessage")
+#undef SendMessage
+#define QUENLO_SENDMESSAGE_MACRO_SAVED
 #endif
 
 #if defined(_WIN32) && defined(QUENLO_EXPORTS)
@@ -122,27 +132,24 @@ static_assert(offsetof(MediaPacket, timestamp) == 160, "MediaPacket layout");
 
 namespace Quenlo {
 
-// 16-byte interface identifier, passed by reference to QueryInterface.
-#if defined(_WIN32)
-using InterfaceId = GUID;
-#else
+// 16-byte interface identifier, passed by reference to QueryInterface; the
+// layout of the Win32 GUID.
 struct InterfaceId {
   uint32_t Data1;
   uint16_t Data2;
   uint16_t Data3;
   uint8_t Data4[8];
 };
-#endif
 static_assert(sizeof(InterfaceId) == 16, "interface identifiers are 16 bytes");
 
 // {892AE566-FFE4-47FA-88BA-14AA593544F5}
-inline constexpr InterfaceId IID_IMSUnknown = {
+constexpr InterfaceId IID_IMSUnknown = {
     0x892AE566, 0xFFE4, 0x47FA, {0x88, 0xBA, 0x14, 0xAA, 0x59, 0x35, 0x44, 0xF5}};
 // {56447627-DC77-4A12-A1F3-81E95D850438}
-inline constexpr InterfaceId IID_IPipeClient = {
+constexpr InterfaceId IID_IPipeClient = {
     0x56447627, 0xDC77, 0x4A12, {0xA1, 0xF3, 0x81, 0xE9, 0x5D, 0x85, 0x04, 0x38}};
 // {7ABC37DF-6336-49CB-AF58-3A5BC39BB446}
-inline constexpr InterfaceId IID_IPipeServer = {
+constexpr InterfaceId IID_IPipeServer = {
     0x7ABC37DF, 0x6336, 0x49CB, {0xAF, 0x58, 0x3A, 0x5B, 0xC3, 0x9B, 0xB4, 0x46}};
 
 // True when both identifiers hold the same 16 bytes.
@@ -153,6 +160,12 @@ inline bool IsSameInterfaceId(const InterfaceId& a, const InterfaceId& b) {
   }
   return true;
 }
+
+// The largest media channel count that IPipeClient::Create and
+// IPipeServer::Open accept; 0 means messages only.
+constexpr uint32_t kMaxChannels = 1024;
+// The longest pipe name, in UTF-16 code units, that both accept.
+constexpr uint32_t kMaxPipeNameLength = 129;
 
 // QueryInterface results.
 constexpr int32_t kQueryInterfaceOk = 0;
@@ -180,6 +193,11 @@ class QUENLO_API IMSUnknown {
   IMSUnknown(IMSUnknown&&) noexcept;
   IMSUnknown& operator=(const IMSUnknown&) noexcept;
   IMSUnknown& operator=(IMSUnknown&&) noexcept;
+
+ protected:
+  // Objects end through Release, never through delete on an interface; the
+  // table has no destructor slot.
+  ~IMSUnknown() = default;
 };
 
 // The panel program's end of a pipe (slots 3-9 follow IMSUnknown's).
@@ -192,13 +210,20 @@ class QUENLO_API IPipeClient : public IMSUnknown {
   virtual void SetCallback(PipeCallback callback, void* context) = 0;
   // Slot 5: starts connecting to "\\.\pipe\ipc." + name with `channels`
   // media channels; returns at once. A null name counts as empty. Returns 0,
-  // making nothing, for a name longer than 129 characters and for more than
-  // kMaxPipeChannels (1024, Quenlo/PipeLimits.h) channels.
+  // making nothing, for a name longer than kMaxPipeNameLength (129) and for
+  // more than kMaxChannels (1024) channels.
   virtual int32_t Create(const wchar_t* name, uint32_t channels) = 0;
   // Slot 6: tears the connection down; call before the last Release.
   virtual void Destroy() = 0;
   // Slot 7: queues one message (type, length bytes at data) for the peer.
   virtual int32_t SendMessage(uint32_t type, const char* data, uint32_t length) = 0;
+  // Slot 7 under the names <windows.h> gives SendMessage (not in the table).
+  int32_t SendMessageW(uint32_t type, const char* data, uint32_t length) {
+    return SendMessage(type, data, length);
+  }
+  int32_t SendMessageA(uint32_t type, const char* data, uint32_t length) {
+    return SendMessage(type, data, length);
+  }
   // Slot 8: copies the packet into shared memory; for audio waits up to
   // timeout_ms for the reader's acknowledgement.
   virtual int32_t WritePacket(const MediaPacket* packet, uint32_t timeout_ms) = 0;
@@ -210,6 +235,9 @@ class QUENLO_API IPipeClient : public IMSUnknown {
   IPipeClient(IPipeClient&&) noexcept;
   IPipeClient& operator=(const IPipeClient&) noexcept;
   IPipeClient& operator=(IPipeClient&&) noexcept;
+
+ protected:
+  ~IPipeClient() = default;
 };
 
 // The host's end of a pipe (slots 3-8 follow IMSUnknown's).
@@ -221,15 +249,27 @@ class IPipeServer : public IMSUnknown {
   // several library threads at once (channel events, packets).
   virtual void SetCallback(PipeCallback callback, void* context) = 0;
   // Slot 5: opens the pipe under `name` with `channels` media channels and
-  // waits for a client in the background. Always returns 1.
+  // waits for a client in the background. Always returns 1; a name longer
+  // than kMaxPipeNameLength (129) or more than kMaxChannels (1024) channels
+  // are refused in the background with an ERROR log line.
   virtual int32_t Open(const wchar_t* name, uint32_t channels) = 0;
   // Slot 6: tears the pipe down in the background; does not wait.
   virtual void Close() = 0;
   // Slot 7: sends one message to the connected client.
   virtual int32_t SendMessage(uint32_t type, const char* data, uint32_t length) = 0;
+  // Slot 7 under the names <windows.h> gives SendMessage (not in the table).
+  int32_t SendMessageW(uint32_t type, const char* data, uint32_t length) {
+    return SendMessage(type, data, length);
+  }
+  int32_t SendMessageA(uint32_t type, const char* data, uint32_t length) {
+    return SendMessage(type, data, length);
+  }
   // Slot 8: chooses the library's log file: `path`, or the default path beside
   // the executable when null or empty. 1 when the file is open.
   virtual int32_t OpenLogFile(const wchar_t* path) = 0;
+
+ protected:
+  ~IPipeServer() = default;
 };
 
 #if !defined(_WIN32)
@@ -294,5 +334,10 @@ enum QuenloExportOrdinal : uint16_t {
   QUENLO_ORDINAL_QueryVersion = 6,
   QUENLO_ORDINAL_SetLogMessageCallback = 7,
 };
+
+#if defined(QUENLO_SENDMESSAGE_MACRO_SAVED)
+#undef QUENLO_SENDMESSAGE_MACRO_SAVED
+#pragma pop_macro("SendMessage")
+#endif
 
 #endif  // QUENLO_QUENLO_H

@@ -2,6 +2,8 @@
 # packs and checks it) makes package/Tessaly-<version>-win64.zip holding
 #   Tessaly.exe, Quenlo.dll, host-sim.exe   the programs, statically linked
 #   Quenlo/Quenlo.h                           the library's public header
+#   Quenlo.lib                                its import library (Microsoft's linker)
+#   host-integration.md, sample-host/         the host developer's guide and sample
 #   README.txt                                for the streamer (Chinese, English)
 # inside one folder Tessaly-<version>-win64/. Included by the top-level
 # CMakeLists.txt after every target is defined; does nothing outside the
@@ -10,8 +12,7 @@ if(NOT WIN32)
   return()
 endif()
 
-# Only the DLL goes into the package: hosts bind Quenlo.dll at run time by
-# export ordinal (Quenlo.h), so its import library stays out.
+# MinGW's own import library of the DLL stays out; hosts get Quenlo.lib.
 install(TARGETS Tessaly Quenlo
   RUNTIME DESTINATION . COMPONENT Runtime
   LIBRARY DESTINATION . COMPONENT Runtime
@@ -21,6 +22,10 @@ if(TARGET host-sim)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/Quenlo/Quenlo.h DESTINATION Quenlo COMPONENT Runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/package/README.txt DESTINATION . COMPONENT Runtime)
+install(FILES ${BRISQ_QUENLO_LIB} ${CMAKE_SOURCE_DIR}/docs/host-integration.md
+  DESTINATION . COMPONENT Runtime)
+install(FILES ${CMAKE_SOURCE_DIR}/tools/sample-host/sample_host.cpp
+  DESTINATION sample-host COMPONENT Runtime)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Tessaly)

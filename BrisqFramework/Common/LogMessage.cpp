@@ -13,6 +13,17 @@ namespace {
 std::atomic<LogOutputHook> g_output_hook{nullptr};
 std::atomic<LogFileWriter> g_file_writer{nullptr};
 
+// The file's name without its folders: __FILE__ holds the path the build
+// machine compiled it from, which a log line has no business showing.
+const char* SourceBaseName(const char* file) {
+  if (file == nullptr) return nullptr;
+  const char* name = file;
+  for (const char* p = file; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\') name = p + 1;
+  }
+  return name;
+}
+
 }  // namespace
 
 void SetLogOutputHook(LogOutputHook hook) { g_output_hook.store(hook); }
@@ -29,7 +40,7 @@ LogFloodFilter& ProcessLogFloodFilter() {
 
 LogMessage::LogMessage(const char* file, int32_t line, int32_t severity)
     : severity_(severity),
-      file_(file),
+      file_(SourceBaseName(file)),
       line_(file != nullptr ? line : 0),
       disabled_(!LogIsOn(severity)) {
   if (disabled_) return;

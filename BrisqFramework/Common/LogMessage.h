@@ -48,7 +48,8 @@ inline bool LogIsOn(int32_t severity) { return severity >= kMinLogSeverity; }
 class LogMessage {
  public:
   // A record naming its source position. `file` must outlive the record
-  // (a string literal such as __FILE__).
+  // (a string literal such as __FILE__); the line names only its last part,
+  // the file's name without folders.
   LogMessage(const char* file, int32_t line, int32_t severity);
   // A record without source position (file null, line 0).
   explicit LogMessage(int32_t severity);

@@ -52,16 +52,20 @@ TEST_F(LogMessageTest, LineWithoutSourcePosition) {
   EXPECT_EQ(0, lines[0].line);
 }
 
+// The line names the file without the folders it was built in.
 TEST_F(LogMessageTest, LineWithSourcePosition) {
-  LogCapture capture{LogClock::kDriven};
-  { LogMessage("PipeChannel.cpp", 77, kLogError).stream() << "Failed to Send(" << 5 << ")"; }
-  auto lines = capture.Lines();
-  ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:ERROR] PipeChannel.cpp(77)] : Failed to Send(5)\n",
-            lines[0].text);
-  EXPECT_EQ(2, lines[0].severity);
-  EXPECT_EQ("PipeChannel.cpp", lines[0].file);
-  EXPECT_EQ(77, lines[0].line);
+  for (const char* file : {"PipeChannel.cpp", "/home/builder/src/Quenlo/PipeChannel.cpp",
+                           "C:\\src\\Quenlo/PipeChannel.cpp"}) {
+    LogCapture capture{LogClock::kDriven};
+    { LogMessage(file, 77, kLogError).stream() << "Failed to Send(" << 5 << ")"; }
+    auto lines = capture.Lines();
+    ASSERT_EQ(1u, lines.size()) << file;
+    EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:ERROR] PipeChannel.cpp(77)] : Failed to Send(5)\n",
+              lines[0].text);
+    EXPECT_EQ(2, lines[0].severity);
+    EXPECT_EQ("PipeChannel.cpp", lines[0].file);
+    EXPECT_EQ(77, lines[0].line);
+  }
 }
 
 TEST_F(LogMessageTest, SeverityAboveFatalIsUnknown) {
@@ -90,10 +94,11 @@ TEST_F(LogMessageTest, LogAtNamesThisFileAndLine) {
   BRISQ_LOG_AT(ERROR) << "Failed to Create";
   auto lines = capture.Lines();
   ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ(std::string(__FILE__), lines[0].file);
+  // The file's name only, not the folders it was built in.
+  EXPECT_EQ(std::string("log_message_test.cpp"), lines[0].file);
   EXPECT_EQ(expected_line, lines[0].line);
   EXPECT_NE(std::string::npos,
-            lines[0].text.find(std::string(__FILE__) + "(" + std::to_string(expected_line) +
+            lines[0].text.find("] log_message_test.cpp(" + std::to_string(expected_line) +
                                ")] : Failed to Create\n"));
 }
 

@@ -24,11 +24,15 @@ class RecordingClient final
   void SetCallback(PipeCallback, void*) override {}
   int32_t Create(const wchar_t*, uint32_t) override { return 1; }
   void Destroy() override {}
+// The interface method, not <windows.h>'s macro of that name.
+#pragma push_macro("SendMessage")
+#undef SendMessage
   int32_t SendMessage(uint32_t type, const char* data, uint32_t length) override {
     std::lock_guard<std::mutex> lock(mutex);
     sent.emplace_back(type, std::string(data, length));
     return 1;
   }
+#pragma pop_macro("SendMessage")
   int32_t WritePacket(const MediaPacket* packet, uint32_t timeout_ms) override {
     std::lock_guard<std::mutex> lock(mutex);
     packets.push_back(*packet);

@@ -1,6 +1,7 @@
 #include "Quenlo/Quenlo.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
@@ -10,9 +11,14 @@
 
 #include "BrisqFramework/Common/BrisqClock.h"
 #include "BrisqFramework/Common/LogMessage.h"
+#include "header_order.h"
 #include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
 #include "tools/common/quenlo_exports.h"
+
+// The doubles below implement the interface method SendMessage, not
+// <windows.h>'s macro of that name.
+#undef SendMessage
 
 namespace {
 
@@ -62,10 +68,21 @@ TEST(ExportTable, OrdinalsOneAndTwoHoldOnlyTheFactories) {
 
 TEST(ExportTable, InterfaceClassesAreExported) {
   ASSERT_NE(nullptr, Dll());
-  for (const char* name : {"_ZTVN6Quenlo10IMSUnknownE", "_ZTVN6Quenlo11IPipeClientE",
-                           "_ZN6Quenlo10IMSUnknownC2Ev", "_ZN6Quenlo11IPipeClientC2Ev",
-                           "_ZN6Quenlo11IPipeClientC2ERKS0_", "_ZN6Quenlo11IPipeClientC2EOS0_",
-                           "_ZN6Quenlo11IPipeClientaSERKS0_", "_ZN6Quenlo11IPipeClientaSEOS0_"}) {
+  for (const char* name :
+       {"_ZTVN6Quenlo10IMSUnknownE", "_ZTVN6Quenlo11IPipeClientE", "_ZN6Quenlo10IMSUnknownC2Ev",
+        "_ZN6Quenlo11IPipeClientC2Ev", "_ZN6Quenlo11IPipeClientC2ERKS0_",
+        "_ZN6Quenlo11IPipeClientC2EOS0_", "_ZN6Quenlo11IPipeClientaSERKS0_",
+        "_ZN6Quenlo11IPipeClientaSEOS0_",
+        // The same under the names of Microsoft's C++ ABI.
+        "??0IMSUnknown@Quenlo@@QEAA@XZ", "??0IMSUnknown@Quenlo@@QEAA@AEBV01@@Z",
+        "??0IMSUnknown@Quenlo@@QEAA@$$QEAV01@@Z", "??4IMSUnknown@Quenlo@@QEAAAEAV01@AEBV01@@Z",
+        "??4IMSUnknown@Quenlo@@QEAAAEAV01@$$QEAV01@@Z", "??0IPipeClient@Quenlo@@QEAA@XZ",
+        "??0IPipeClient@Quenlo@@QEAA@AEBV01@@Z", "??0IPipeClient@Quenlo@@QEAA@$$QEAV01@@Z",
+        "??4IPipeClient@Quenlo@@QEAAAEAV01@AEBV01@@Z",
+        "??4IPipeClient@Quenlo@@QEAAAEAV01@$$QEAV01@@Z",
+        "?SendMessageW@IPipeClient@Quenlo@@QEAAHIPEBDI@Z",
+        "?SendMessageA@IPipeClient@Quenlo@@QEAAHIPEBDI@Z", "??_7IMSUnknown@Quenlo@@6B@",
+        "??_7IPipeClient@Quenlo@@6B@"}) {
     EXPECT_NE(nullptr, ByName(name)) << name;
   }
 }
@@ -314,6 +331,18 @@ TEST(InterfaceSlots, ServerOperationsInTheirSlots) {
   CheckSharedSlots(object, server);
   CallSlot<int32_t (*)(void*, const wchar_t*)>(object, 8, L"p");
   EXPECT_EQ(8, server.last);
+}
+
+// A call written SendMessage reaches slot 7 whether <windows.h> (which makes
+// SendMessage a macro) came before Quenlo.h or after it.
+TEST(InterfaceSlots, SendMessageReachesSlotSevenInEitherIncludeOrder) {
+  for (auto send : {SendWithWindowsFirst, SendWithWindowsAfter}) {
+    SlotServer server;
+    SlotClient client;
+    EXPECT_EQ(0, send(&server, &client));
+    EXPECT_EQ(7, server.last);
+    EXPECT_EQ(7, client.last);
+  }
 }
 
 }  // namespace

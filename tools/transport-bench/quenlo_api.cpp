@@ -1,5 +1,7 @@
 #include "quenlo_api.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <mutex>
 

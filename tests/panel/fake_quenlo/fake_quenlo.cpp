@@ -26,6 +26,10 @@
 #include "Quenlo/Quenlo.h"
 #include "Quenlo/RefCountedInterface.h"
 
+// The doubles below implement the interface method SendMessage, not
+// <windows.h>'s macro of that name.
+#undef SendMessage
+
 namespace {
 
 std::wstring dll_folder() {
