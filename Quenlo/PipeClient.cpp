@@ -22,7 +22,7 @@ std::wstring ChannelObjectName(const wchar_t* prefix, uint32_t index, const std:
 
 }  // namespace
 
-PipeClient::PipeClient() : RefCountedInterface(1) {}
+PipeClient::PipeClient() : RefCountedInterface(1, IID_IPipeClient) {}
 
 PipeClient::~PipeClient() {
   // Normally Destroy has done all of this already. Without it, the runner

@@ -54,7 +54,7 @@
 
 namespace Quenlo {
 
-class PipeClient final : public RefCountedInterface<PipeClient, IPipeClient, IID_IPipeClient> {
+class PipeClient final : public RefCountedInterface<PipeClient, IPipeClient> {
  public:
   // The kernel objects and rings of one media channel. The item array holds
   // one reference; GetPipeItem hands out another, which keeps the item (not

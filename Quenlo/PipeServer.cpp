@@ -90,7 +90,7 @@ void PipeServer::PipeItem::ReadAudio() {
 
 // --- Construction and IMSUnknown -----------------------------------------------------
 
-PipeServer::PipeServer() : RefCountedInterface(0) {
+PipeServer::PipeServer() : RefCountedInterface(0, IID_IPipeServer) {
   BRISQ_LOG(INFO) << "[PipeServer] constructor";
   if (!runner_.Open()) BRISQ_LOG_AT(ERROR) << "Failed to open runner";
 }

@@ -61,7 +61,7 @@
 
 namespace Quenlo {
 
-class PipeServer final : public RefCountedInterface<PipeServer, IPipeServer, IID_IPipeServer> {
+class PipeServer final : public RefCountedInterface<PipeServer, IPipeServer> {
  public:
   // The kernel objects, rings and reader threads of one media channel. The
   // item list holds one reference. The readers use the item and the server

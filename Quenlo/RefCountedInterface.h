@@ -2,13 +2,13 @@
 // library hands out (and by the test doubles that stand in for them).
 //
 // Usage:
-//   class PipeClient final
-//       : public RefCountedInterface<PipeClient, IPipeClient, IID_IPipeClient> { ... };
+//   class PipeClient final : public RefCountedInterface<PipeClient, IPipeClient> { ... };
+//   PipeClient::PipeClient() : RefCountedInterface(1, IID_IPipeClient) {}
 //
 // AddRef and Release change the count atomically from any thread. The Release
 // that reaches 0 calls Derived::OnLastRelease (a hook for a last log line;
 // the default does nothing) and deletes the object as Derived. QueryInterface
-// answers `kInterfaceId` and IID_IMSUnknown with the object and one more
+// answers the identifier given at construction and IID_IMSUnknown with the object and one more
 // reference (kQueryInterfaceOk), anything else with null and kNoInterface.
 #ifndef QUENLO_REFCOUNTEDINTERFACE_H
 #define QUENLO_REFCOUNTEDINTERFACE_H
@@ -20,7 +20,7 @@
 
 namespace Quenlo {
 
-template <class Derived, class Interface, const InterfaceId& kInterfaceId>
+template <class Derived, class Interface>
 class RefCountedInterface : public Interface {
  public:
   uint32_t AddRef() override { return count_.fetch_add(1, std::memory_order_relaxed) + 1; }
@@ -39,7 +39,7 @@ class RefCountedInterface : public Interface {
 
   int32_t QueryInterface(const InterfaceId& iid, void** out) override {
     if (out == nullptr) return kNoInterface;
-    if (IsSameInterfaceId(iid, kInterfaceId) || IsSameInterfaceId(iid, IID_IMSUnknown)) {
+    if (IsSameInterfaceId(iid, interface_id_) || IsSameInterfaceId(iid, IID_IMSUnknown)) {
       *out = static_cast<Interface*>(this);
       AddRef();
       return kQueryInterfaceOk;
@@ -52,11 +52,15 @@ class RefCountedInterface : public Interface {
   void OnLastRelease() {}
 
  protected:
-  // `initial_count`: the references the object starts with.
-  explicit RefCountedInterface(uint32_t initial_count) noexcept : count_(initial_count) {}
+  // `initial_count`: the references the object starts with; `interface_id`:
+  // the identifier of `Interface`. (A copy, not a template argument: the
+  // header's identifiers are constants of each translation unit.)
+  RefCountedInterface(uint32_t initial_count, const InterfaceId& interface_id) noexcept
+      : interface_id_(interface_id), count_(initial_count) {}
   ~RefCountedInterface() = default;
 
  private:
+  const InterfaceId interface_id_;
   std::atomic<uint32_t> count_;
 };
 

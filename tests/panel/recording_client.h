@@ -16,10 +16,9 @@
 // hands to the panel (which releases it) and one the test keeps, so the last
 // Release never comes.
 class RecordingClient final
-    : public Quenlo::RefCountedInterface<RecordingClient, Quenlo::IPipeClient,
-                                         Quenlo::IID_IPipeClient> {
+    : public Quenlo::RefCountedInterface<RecordingClient, Quenlo::IPipeClient> {
  public:
-  RecordingClient() : RefCountedInterface(2) {}
+  RecordingClient() : RefCountedInterface(2, Quenlo::IID_IPipeClient) {}
   uint32_t IsConnected() override { return 0; }
   void SetCallback(PipeCallback, void*) override {}
   int32_t Create(const wchar_t*, uint32_t) override { return 1; }

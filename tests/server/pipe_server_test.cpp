@@ -24,12 +24,12 @@
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/PipeLimits.h"
 #include "Quenlo/Quenlo.h"
-#include "Quenlo/message/IPCMessage.h"
 #include "server_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/named_objects.h"
+#include "tests/support/raw_pipe.h"
 #include "tests/support/unique_name.h"
 #include "tests/support/wait_until.h"
 #include "tools/common/quenlo_exports.h"
@@ -673,9 +673,8 @@ struct RawClient {
   BrisqHandle video_semaphore;
   BrisqHandle audio_semaphore;
   BrisqHandle audio_event;
-  HANDLE pipe = INVALID_HANDLE_VALUE;
+  test_support::RawPipe pipe;
 
-  ~RawClient() { Disconnect(); }
   void MakeChannelObjects(const std::wstring& name) {
     video_semaphore.Reset(::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF,
                                              (L"Global\\VideoPipeSemaphore_0_" + name).c_str()));
@@ -684,23 +683,11 @@ struct RawClient {
     audio_event.Reset(
         ::CreateEventW(nullptr, FALSE, FALSE, (L"Global\\AudioPipeEvent_0_" + name).c_str()));
   }
-  bool Connect(const std::wstring& name) {
-    const std::wstring path = L"\\\\.\\pipe\\ipc." + name;
-    pipe = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-    return pipe != INVALID_HANDLE_VALUE;
-  }
+  bool Connect(const std::wstring& name) { return pipe.OpenClient(name); }
   bool SendHello() {
-    Ravoque::IPCMessage hello(Ravoque::IPCMessage::kTypeHello);
-    hello.WriteInt(static_cast<int32_t>(::GetCurrentProcessId()));
-    DWORD written = 0;
-    return ::WriteFile(pipe, hello.Data(), static_cast<DWORD>(hello.Size()), &written, nullptr) &&
-           written == hello.Size();
+    return pipe.Write(test_support::HelloMessage(static_cast<int32_t>(::GetCurrentProcessId())));
   }
-  void Disconnect() {
-    if (pipe != INVALID_HANDLE_VALUE) ::CloseHandle(pipe);
-    pipe = INVALID_HANDLE_VALUE;
-  }
+  void Disconnect() { pipe.Close(); }
 };
 
 TEST(ServerEvents, RepeatedHelloStartsNoSecondReaderAndABreakRebuilds) {

@@ -28,7 +28,8 @@ bool ChildProcess::Start(std::wstring command_line, const ChildOptions& options)
   DWORD flags = options.creation_flags;
   BOOL inherit = FALSE;
   HANDLE inherited[2] = {options.output, options.error};
-  const SIZE_T inherited_count = (options.error != nullptr && options.error != options.output) ? 2 : 1;
+  const SIZE_T inherited_count =
+      (options.error != nullptr && options.error != options.output) ? 2 : 1;
   std::vector<char> attributes;
   if (options.output != nullptr) {
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -48,10 +49,10 @@ bool ChildProcess::Start(std::wstring command_line, const ChildOptions& options)
     }
   }
   PROCESS_INFORMATION info = {};
-  const BOOL created = ::CreateProcessW(
-      nullptr, &command_line[0], nullptr, nullptr, inherit, flags, nullptr,
-      options.working_folder.empty() ? nullptr : options.working_folder.c_str(),
-      &startup.StartupInfo, &info);
+  const BOOL created =
+      ::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, inherit, flags, nullptr,
+                       options.working_folder.empty() ? nullptr : options.working_folder.c_str(),
+                       &startup.StartupInfo, &info);
   if (startup.lpAttributeList != nullptr) ::DeleteProcThreadAttributeList(startup.lpAttributeList);
   if (!created) return false;
   process_.Reset(info.hProcess);

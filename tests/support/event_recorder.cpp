@@ -17,8 +17,8 @@ size_t CountIn(const std::vector<PipeEvent>& events, uint32_t event, uint32_t ty
 
 }  // namespace
 
-void EventRecorder::Callback(IPC_EVENT_TYPE event, uint32_t type, const char* data,
-                             uint32_t length, void* context) {
+void EventRecorder::Callback(IPC_EVENT_TYPE event, uint32_t type, const char* data, uint32_t length,
+                             void* context) {
   RawCallback(static_cast<uint32_t>(event), type, data, length, context);
 }
 

@@ -28,7 +28,7 @@ enum class LogClock { kRecordsApart, kDriven };
 
 struct LogLine {
   int32_t severity = 0;
-  std::string file;     // "<null>" when the record had no source position
+  std::string file;  // "<null>" when the record had no source position
   int32_t line = 0;
   std::string text;     // the whole line as the sink got it
   std::string message;  // what follows the header's "] : ", without the final line feed

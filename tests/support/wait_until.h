@@ -16,8 +16,7 @@ constexpr std::chrono::milliseconds kWaitTimeout{20000};
 // (false). `done` is checked once more at the deadline. The default pace
 // leaves another process room between two looks: a poll that reads a file
 // the other side replaces must not hold it open all the time.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = kWaitTimeout,
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kWaitTimeout,
                std::chrono::milliseconds every = std::chrono::milliseconds(20));
 
 }  // namespace test_support

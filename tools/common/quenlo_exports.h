@@ -21,13 +21,13 @@ Function BindOrdinal(HMODULE module, uint16_t ordinal) {
 
 // Every export, each null when the module lacks its ordinal.
 struct QuenloExports {
-  PFN_CreatePipeClient create_client = nullptr;                 // 1
-  PFN_CreatePipeServer create_server = nullptr;                 // 2
+  PFN_CreatePipeClient create_client = nullptr;                      // 1
+  PFN_CreatePipeServer create_server = nullptr;                      // 2
   PFN_ChannelLayoutToChannels channel_layout_to_channels = nullptr;  // 3
-  PFN_AudioFormatToBits audio_format_to_bits = nullptr;         // 4
-  PFN_GetTimeNS get_time_ns = nullptr;                          // 5
-  PFN_QueryVersion query_version = nullptr;                     // 6
-  PFN_SetLogMessageCallback set_log_callback = nullptr;         // 7
+  PFN_AudioFormatToBits audio_format_to_bits = nullptr;              // 4
+  PFN_GetTimeNS get_time_ns = nullptr;                               // 5
+  PFN_QueryVersion query_version = nullptr;                          // 6
+  PFN_SetLogMessageCallback set_log_callback = nullptr;              // 7
 };
 
 QuenloExports BindQuenloExports(HMODULE module);

@@ -54,13 +54,17 @@ void write_file(const std::wstring& path, const std::string& bytes) {
     std::ofstream out(temp.c_str(), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // A test reading the file at this moment makes the replace fail; the
+  // report would then stay stale, as it is written only when it changes.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+    ::Sleep(5);
+  }
 }
 
-class FakeClient final
-    : public Quenlo::RefCountedInterface<FakeClient, Quenlo::IPipeClient, Quenlo::IID_IPipeClient> {
+class FakeClient final : public Quenlo::RefCountedInterface<FakeClient, Quenlo::IPipeClient> {
  public:
-  FakeClient() : RefCountedInterface(1) {}
+  FakeClient() : RefCountedInterface(1, Quenlo::IID_IPipeClient) {}
   uint32_t IsConnected() override { return running_ ? 1 : 0; }
   void SetCallback(PipeCallback callback, void* context) override {
     callback_ = callback;
