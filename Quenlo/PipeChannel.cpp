@@ -1,8 +1,10 @@
 #include "Quenlo/PipeChannel.h"
 
+#include <atomic>
 #include <cwchar>
 #include <utility>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/Quenlo.h"
 
@@ -14,15 +16,20 @@ using BrisqFramework::BrisqAutoLock;
 using BrisqFramework::BrisqErrorText;
 using Ravoque::IPCMessage;
 
-constexpr DWORD kErrorFileNotFound = 2;        // ERROR_FILE_NOT_FOUND: no such pipe yet
-constexpr DWORD kErrorBrokenPipe = 109;        // ERROR_BROKEN_PIPE: the peer closed
-constexpr DWORD kErrorPipeBusy = 231;          // ERROR_PIPE_BUSY: every instance in use
-constexpr DWORD kErrorNoData = 232;            // ERROR_NO_DATA: the pipe is being closed
-constexpr DWORD kErrorPipeConnected = 535;     // ERROR_PIPE_CONNECTED
-constexpr DWORD kErrorIoPending = 997;         // ERROR_IO_PENDING
-constexpr ULONG_PTR kStatusPending = 259;      // STATUS_PENDING in OVERLAPPED::Internal
-constexpr DWORD kServerOpenMode = 0xC0000003;  // duplex | overlapped | write-through
-constexpr DWORD kClientFlags = 0xE0000000;     // write-through | overlapped | no buffering
+// The callback and the log texts pass 109 on for a pipe the peer closed.
+static_assert(ERROR_BROKEN_PIPE == 109, "EVENT_BROKEN's silent case is error 109");
+// "Pipe error zero [..]" reports whether OVERLAPPED::Internal left this value.
+static_assert(STATUS_PENDING == 259, "the log's pending test");
+constexpr DWORD kServerOpenMode =
+    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_WRITE_THROUGH;
+static_assert(kServerOpenMode == 0xC0000003, "the server end's open mode");
+// Byte type, byte read mode, blocking; and never a client from another
+// machine: the frames travel through this machine's shared memory, and the
+// pipe's open access list must not reach the network.
+constexpr DWORD kServerPipeMode =
+    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+constexpr DWORD kClientFlags =
+    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING;
 constexpr DWORD kPipeDefaultTimeoutMs = 3000;
 constexpr DWORD kWaitNamedPipeMs = 3000;
 
@@ -48,19 +55,21 @@ uint64_t WireSizeOfBlob(uint32_t length) {
   return IPCMessage::kHeaderSize + 4 + ((static_cast<uint64_t>(length) + 3) & ~uint64_t(3));
 }
 
+// Set only by tests, before the channels that use it exist.
+std::atomic<PipeChannel::CreateNamedPipeFunction> g_create_named_pipe{&::CreateNamedPipeW};
+
 }  // namespace
 
-// --- Small owners --------------------------------------------------------------
-
-void PipeChannel::PipeHandle::Reset(HANDLE handle) {
-  const HANDLE old = std::exchange(handle_, handle);
-  if (old != nullptr && old != INVALID_HANDLE_VALUE && old != handle) ::CloseHandle(old);
+void PipeChannel::SetCreateNamedPipeForTesting(CreateNamedPipeFunction create) {
+  g_create_named_pipe.store(create != nullptr ? create : &::CreateNamedPipeW);
 }
+
+// --- Small owners --------------------------------------------------------------
 
 void PipeChannel::IOContext::Clear() {
   overlapped = OVERLAPPED{};
   kind = 0;
-  pending = 0;
+  pending = false;
 }
 
 bool PipeChannel::IOContext::Prepare(uint32_t new_kind) {
@@ -126,7 +135,7 @@ bool PipeChannel::Open(const wchar_t* name, uint32_t mode) {
   std::wmemcpy(name_, name, length);
   name_[length] = L'\0';
 
-  waiting_for_client_ = (mode == kModeServer) ? 1 : 0;
+  waiting_for_client_ = (mode == kModeServer);
   {
     BrisqAutoLock output(output_lock_);
     input_.Clear();
@@ -162,10 +171,14 @@ bool PipeChannel::CreateServerPipe(const std::wstring& path) {
   SECURITY_ATTRIBUTES attributes = {};
   attributes.nLength = sizeof(attributes);
   attributes.lpSecurityDescriptor = &descriptor;
-  attributes.bInheritHandle = TRUE;
+  // Not inheritable: a child that a host starts with handle inheritance
+  // would otherwise keep the server end open after the host is gone, so the
+  // panel would never see the break, and the rebuilt pipe could stay busy.
+  attributes.bInheritHandle = FALSE;
 
-  const HANDLE pipe = ::CreateNamedPipeW(path.c_str(), kServerOpenMode, 0, 1, kPipeBufferSize,
-                                         kPipeBufferSize, kPipeDefaultTimeoutMs, &attributes);
+  const HANDLE pipe =
+      g_create_named_pipe.load()(path.c_str(), kServerOpenMode, kServerPipeMode, 1, kPipeBufferSize,
+                                 kPipeBufferSize, kPipeDefaultTimeoutMs, &attributes);
   if (pipe == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     BRISQ_LOG_AT(ERROR) << "Failed to CreateNamedPipe(" << BrisqErrorText(error) << ")";
@@ -182,7 +195,7 @@ bool PipeChannel::CreateServerPipe(const std::wstring& path) {
 }
 
 bool PipeChannel::ConnectClientPipe(const std::wstring& path) {
-  const ULONGLONG deadline = ::GetTickCount64() + kConnectDeadlineMs;
+  const ULONGLONG deadline = ::GetTickCount64() + connect_deadline_ms_;
   const std::string narrow_path = Narrow(path);
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (;;) {
@@ -190,7 +203,7 @@ bool PipeChannel::ConnectClientPipe(const std::wstring& path) {
     if (!::WaitNamedPipeW(path.c_str(), kWaitNamedPipeMs)) {
       const DWORD error = ::GetLastError();
       BRISQ_LOG_AT(ERROR) << "WaitNamedPipeW timeout[" << BrisqErrorText(error) << "]";
-      if (error == 0 || error == kErrorFileNotFound) {
+      if (error == 0 || error == ERROR_FILE_NOT_FOUND) {
         if (::GetTickCount64() > deadline) {
           BRISQ_LOG_AT(ERROR) << "ipc connect timeout";
           return false;
@@ -204,7 +217,7 @@ bool PipeChannel::ConnectClientPipe(const std::wstring& path) {
                          kClientFlags, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) break;
     const DWORD error = ::GetLastError();
-    if (error != kErrorPipeBusy) {
+    if (error != ERROR_PIPE_BUSY) {
       BRISQ_LOG_AT(ERROR) << "Failed to CreateFile(" << BrisqErrorText(error) << ")";
       return false;
     }
@@ -289,7 +302,7 @@ bool PipeChannel::Connect() {
 }
 
 PipeChannel::AcceptStart PipeChannel::BeginAccept(OVERLAPPED* overlapped) {
-  input_.pending = 0;
+  input_.pending = false;
   ::SetLastError(0);
   input_.kind = kKindAccept;
   // Manual reset, created non-signalled: the wait below must end only when
@@ -301,19 +314,19 @@ PipeChannel::AcceptStart PipeChannel::BeginAccept(OVERLAPPED* overlapped) {
 
   const BOOL connected = ::ConnectNamedPipe(pipe_.Get(), overlapped);
   const DWORD error = ::GetLastError();
-  if (connected || error == kErrorPipeConnected) {
+  if (connected || error == ERROR_PIPE_CONNECTED) {
     // The client came between creating the pipe and this call.
-    waiting_for_client_ = 0;
+    waiting_for_client_ = false;
     ::SetEvent(connect_event_.Get());
     return AcceptStart::kConnected;
   }
-  if (error == kErrorIoPending) {
+  if (error == ERROR_IO_PENDING) {
     BRISQ_LOG(INFO) << "ConnectNamedPipe(IO_PENDING)";
     accepting_ = true;
     ::ResetEvent(accept_done_.Get());
     return AcceptStart::kPending;
   }
-  if (error == kErrorNoData) {
+  if (error == ERROR_NO_DATA) {
     BRISQ_LOG_AT(ERROR) << "Failed to ConnectNamedPipe [ ERROR_NO_DATA ]";
   } else {
     BRISQ_LOG_AT(ERROR) << "Failed to ConnectNamedPipe [ " << error << "]";
@@ -326,7 +339,7 @@ bool PipeChannel::FinishAccept(OVERLAPPED* overlapped, HANDLE pipe, HANDLE event
   if (waited == WAIT_OBJECT_0) {
     DWORD unused = 0;
     if (::GetOverlappedResult(pipe, overlapped, &unused, FALSE)) {
-      waiting_for_client_ = 0;
+      waiting_for_client_ = false;
       return true;
     }
     const DWORD error = ::GetLastError();
@@ -441,7 +454,7 @@ bool PipeChannel::Send(uint32_t type, const void* data, uint32_t length) {
 
 bool PipeChannel::WriteNextMessage(IOContext* finished, DWORD bytes) {
   if (output_.pending) {
-    output_.pending = 0;
+    output_.pending = false;
     if (finished == nullptr || bytes == 0) {
       const DWORD error = ::GetLastError();
       BRISQ_LOG_AT(ERROR) << "transfered 0 Pipe error: " << error;
@@ -461,18 +474,18 @@ bool PipeChannel::WriteNextMessage(IOContext* finished, DWORD bytes) {
   DWORD written = 0;
   if (::WriteFile(pipe_.Get(), message.Data(), static_cast<DWORD>(message.Size()), &written,
                   &output_.overlapped)) {
-    output_.pending = 1;  // the completion still arrives through the port
+    output_.pending = true;  // the completion still arrives through the port
     return true;
   }
   const DWORD error = ::GetLastError();
-  if (error == kErrorIoPending) {
-    output_.pending = 1;
+  if (error == ERROR_IO_PENDING) {
+    output_.pending = true;
     BRISQ_LOG(INFO) << "[IPCWindowChannel] WriteFile IO Pending";
     return true;
   }
   if (error == 0) {
     BRISQ_LOG_AT(ERROR) << "Pipe error zero ["
-                        << (output_.overlapped.Internal != kStatusPending ? 1 : 0) << "]";
+                        << (output_.overlapped.Internal != STATUS_PENDING ? 1 : 0) << "]";
     return false;
   }
   BRISQ_LOG_AT(ERROR) << "Pipe error: " << error;
@@ -490,18 +503,18 @@ bool PipeChannel::IssueRead(DWORD* bytes_read, DWORD* failure_error) {
   input_.Prepare(kKindRead);
   DWORD count = 0;
   if (::ReadFile(pipe_.Get(), input_buffer_, kPipeBufferSize, &count, &input_.overlapped)) {
-    input_.pending = 1;  // handled when its completion arrives
+    input_.pending = true;  // handled when its completion arrives
     return true;
   }
   const DWORD error = ::GetLastError();
-  if (error == kErrorIoPending) {
-    input_.pending = 1;
+  if (error == ERROR_IO_PENDING) {
+    input_.pending = true;
     return true;
   }
-  if (error == kErrorBrokenPipe) {
+  if (error == ERROR_BROKEN_PIPE) {
     // The peer closed before this read was issued: the same event as a read
     // that completes with 109, and reported the same, quiet way.
-    *failure_error = kErrorBrokenPipe;
+    *failure_error = ERROR_BROKEN_PIPE;
     return false;
   }
   if (error != 0) {
@@ -509,7 +522,7 @@ bool PipeChannel::IssueRead(DWORD* bytes_read, DWORD* failure_error) {
     return false;
   }
   BRISQ_LOG_AT(WARNING) << "ReadFile Error with gle 0 bytestransfered[" << count << "]["
-                        << (input_.overlapped.Internal != kStatusPending ? 1 : 0) << "]";
+                        << (input_.overlapped.Internal != STATUS_PENDING ? 1 : 0) << "]";
   *bytes_read = count;
   return true;
 }
@@ -524,14 +537,24 @@ bool PipeChannel::ReadLoop(DWORD* failure_error) {
 }
 
 void PipeChannel::OnCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error) {
-  if (error == kErrorBrokenPipe) {
-    OnBroken(error);
-    return;
-  }
-  if (overlapped == &input_start_ || overlapped == &input_.overlapped) {
-    HandleInputCompletion(overlapped, bytes, error);
-  } else if (overlapped == &output_start_ || overlapped == &output_.overlapped) {
-    HandleOutputCompletion(overlapped, bytes, error);
+  try {
+    if (error == ERROR_BROKEN_PIPE) {
+      OnBroken(error);
+      return;
+    }
+    if (overlapped == &input_start_ || overlapped == &input_.overlapped) {
+      HandleInputCompletion(overlapped, bytes, error);
+    } else if (overlapped == &output_start_ || overlapped == &output_.overlapped) {
+      HandleOutputCompletion(overlapped, bytes, error);
+    }
+  } catch (...) {
+    // Bytes of the stream were lost half way (no memory for them), and no
+    // read or write is pending any more: the link cannot go on.
+    BRISQ_LOG_CAUGHT("Failed to PipeChannel::OnCompletion");
+    if (pipe_.IsValid()) {
+      state_ = kStateBroken;
+      Notify(EVENT_BROKEN);
+    }
   }
 }
 
@@ -539,13 +562,13 @@ void PipeChannel::HandleInputCompletion(OVERLAPPED* overlapped, DWORD bytes, DWO
   DWORD failure = error;
   if (overlapped == &input_start_ || input_.kind != kKindRead) {
     if (!ReadLoop(&failure)) {
-      if (failure != kErrorBrokenPipe)
+      if (failure != ERROR_BROKEN_PIPE)
         BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(ReadMessages)";
       OnBroken(failure);
     }
     return;
   }
-  input_.pending = 0;
+  input_.pending = false;
   if (bytes == 0) {
     BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(bytestransfered = " << 0 << ")";
     OnBroken(error);
@@ -557,7 +580,7 @@ void PipeChannel::HandleInputCompletion(OVERLAPPED* overlapped, DWORD bytes, DWO
     return;
   }
   if (!ReadLoop(&failure)) {
-    if (failure != kErrorBrokenPipe) {
+    if (failure != ERROR_BROKEN_PIPE) {
       BRISQ_LOG_AT(ERROR) << "Failed to OnIOCompleted(ProcessInputMessages)";
     }
     OnBroken(failure);
@@ -585,7 +608,7 @@ void PipeChannel::HandleOutputCompletion(OVERLAPPED* overlapped, DWORD bytes, DW
 
 void PipeChannel::OnBroken(DWORD error) {
   if (!pipe_.IsValid()) return;
-  if (error != kErrorBrokenPipe) {
+  if (error != ERROR_BROKEN_PIPE) {
     BRISQ_LOG_AT(ERROR) << "Failed to ProcessMessage(" << BrisqErrorText(error) << ")";
   }
   state_ = kStateBroken;
@@ -593,7 +616,13 @@ void PipeChannel::OnBroken(DWORD error) {
 }
 
 void PipeChannel::Notify(uint32_t event, uint32_t type, const char* data, uint32_t length) {
-  if (callback_ != nullptr) callback_(event, type, data, length, context_);
+  if (callback_ == nullptr) return;
+  // The owner's handler runs the host's code: what it throws ends there.
+  try {
+    callback_(event, type, data, length, context_);
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to PipeChannel::Notify");
+  }
 }
 
 // --- Dispatch of cut messages (reader thread) ---------------------------------------

@@ -121,28 +121,30 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   // "\\.\pipe\ipc." + name.
   static std::wstring PipePath(const wchar_t* name);
 
- private:
-  // An INVALID_HANDLE_VALUE-invalid handle (pipe ends); null counts as none.
-  class PipeHandle {
-   public:
-    PipeHandle() = default;
-    ~PipeHandle() { Reset(); }
-    PipeHandle(const PipeHandle&) = delete;
-    PipeHandle& operator=(const PipeHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    void Reset(HANDLE handle = INVALID_HANDLE_VALUE);
+  // The system call that makes the server end (CreateNamedPipeW's
+  // signature). Test seam: a test installs its own to see the arguments the
+  // channel passes, for rules Wine does not enforce (remote clients are
+  // never refused there); null restores the system's. Linked into white-box
+  // tests only; Quenlo.dll exports nothing that reaches it.
+  using CreateNamedPipeFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                                  LPSECURITY_ATTRIBUTES);
+  static void SetCreateNamedPipeForTesting(CreateNamedPipeFunction create);
 
-   private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-  };
+  // For tests only: how long Open keeps trying to reach the server (default
+  // kConnectDeadlineMs). Hosts cannot reach it: only Quenlo.h is exported.
+  // Owner's thread, before Open.
+  void SetConnectDeadlineForTesting(ULONGLONG ms) { connect_deadline_ms_ = ms; }
+
+ private:
+  // A pipe end: INVALID_HANDLE_VALUE (or null) is none.
+  using PipeHandle = BrisqFramework::BrisqFileHandle;
 
   // One direction's I/O: the overlapped record lives here, alive until the
   // I/O completes (Close drains it before anything is freed).
   struct IOContext {
     OVERLAPPED overlapped;
     uint32_t kind = 0;                  // kKindRead, kKindWrite, or anything else (nothing issued)
-    int32_t pending = 0;                // an issued I/O has not completed through the port yet
+    bool pending = false;               // an issued I/O has not completed through the port yet
     BrisqFramework::BrisqHandle event;  // auto-reset, made at first use
     void Clear();
     // Zeroes the overlapped record for a new I/O and attaches the event.
@@ -187,7 +189,8 @@ class PipeChannel : public BrisqFramework::BrisqRefCount<PipeChannel>,
   void OnUserMessage(uint32_t type, const char* data, uint32_t length) override;
 
   wchar_t name_[kMaxNameLength + 1] = {};
-  std::atomic<int32_t> waiting_for_client_{0};
+  ULONGLONG connect_deadline_ms_ = kConnectDeadlineMs;  // owner's thread
+  std::atomic<bool> waiting_for_client_{false};
   char input_buffer_[kPipeBufferSize];  // reader thread
   std::atomic<uint32_t> state_{kStateOpening};
   ChannelCallback callback_ = nullptr;

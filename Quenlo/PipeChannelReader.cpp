@@ -9,7 +9,7 @@ namespace {
 
 // An emptied overflow buffer keeps its storage up to this size; a larger one
 // (after a big message) is given back rather than held for the channel's life.
-constexpr std::size_t kKeptOverflowCapacity = 64 * 1024;
+constexpr std::size_t kKeptOverflowCapacity = std::size_t{64} * 1024;
 
 bool IsInternal(const Ravoque::IPCMessage& message) {
   const uint32_t type = message.Type();
@@ -45,7 +45,7 @@ bool PipeChannelReader::TranslateInput(const char* data, std::size_t size) {
       BRISQ_LOG_AT(ERROR) << "Failed to CheckMessageSize";
       return false;
     }
-    overflow_.insert(overflow_.end(), data, end);
+    Append(data, size);
     p = overflow_.data();
     end = p + overflow_.size();
   }
@@ -83,10 +83,28 @@ bool PipeChannelReader::TranslateInput(const char* data, std::size_t size) {
     overflow_.assign(p, end);
   }
   // Room for the whole message and one more read, so that completing it
-  // needs no further allocation. partial_size <= kMaxMessageSize here.
+  // needs no further allocation; but only up to kReservedAhead. Beyond
+  // that the buffer grows with the bytes that actually arrive: a header is
+  // a promise anyone can make, and a peer that announces 120 MiB and sends
+  // nothing more must not cost 120 MiB. partial_size <= kMaxMessageSize.
   const std::size_t wanted = static_cast<std::size_t>(partial_size) + kReadBufferSize - 1;
-  if (partial_size != 0 && overflow_.capacity() < wanted) overflow_.reserve(wanted);
+  if (partial_size != 0 && wanted <= kReservedAhead && overflow_.capacity() < wanted) {
+    overflow_.reserve(wanted);
+  }
   return true;
+}
+
+void PipeChannelReader::Append(const char* data, std::size_t size) {
+  // Doubling, whatever the library's own growth: the appends of a large
+  // message then cost amortised constant time per byte.
+  const std::size_t needed = overflow_.size() + size;
+  if (needed > overflow_.capacity()) {
+    std::size_t room = overflow_.capacity() * 2;
+    if (room < needed) room = needed;
+    if (room > kMaxMessageSize) room = kMaxMessageSize;  // needed <= kMaxMessageSize
+    overflow_.reserve(room);
+  }
+  overflow_.insert(overflow_.end(), data, data + size);
 }
 
 bool PipeChannelReader::HandleTranslatedMessage(const Ravoque::IPCMessage& message) {

@@ -3,7 +3,8 @@
 //
 // Received bytes arrive in chunks of any size (one read of the channel).
 // Whole messages inside a chunk are handed on in place, without a copy; only
-// a message split across chunks is gathered in the overflow buffer. No
+// a message split across chunks is gathered in the overflow buffer, whose
+// room follows the bytes received, not the size a header announces. No
 // message, and no partial message, may be larger than kMaxMessageSize: the
 // limit is checked as soon as a header announces a size and before anything
 // is allocated for it.
@@ -32,6 +33,10 @@ class PipeChannelReader {
   static constexpr std::size_t kMaxMessageSize = 0x8000000;
   // Bytes one read of the channel delivers at most.
   static constexpr std::size_t kReadBufferSize = 4096;
+  // The most the overflow buffer reserves ahead for a message announced but
+  // not yet arrived; a larger one is gathered in a buffer that doubles as
+  // its bytes arrive.
+  static constexpr std::size_t kReservedAhead = 64 * 1024;
 
   class Delegate {
    public:
@@ -77,6 +82,8 @@ class PipeChannelReader {
   bool HandleTranslatedMessage(const Ravoque::IPCMessage& message);
   void HandleInternalMessage(const Ravoque::IPCMessage& message);
   void DropOverflow();
+  // Appends to the overflow buffer, doubling its room when it is full.
+  void Append(const char* data, std::size_t size);
 
   Delegate* delegate_;
   std::vector<char> overflow_;

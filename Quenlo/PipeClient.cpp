@@ -4,7 +4,9 @@
 #include <memory>
 #include <utility>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/PipeLimits.h"
 
 namespace Quenlo {
@@ -12,15 +14,6 @@ namespace Quenlo {
 using BrisqFramework::BrisqAutoLock;
 using BrisqFramework::BrisqLastErrorText;
 using BrisqFramework::BrisqRef;
-
-namespace {
-
-// "Global\<prefix>_<index>_<pipe name>", the names both ends agree on.
-std::wstring ChannelObjectName(const wchar_t* prefix, uint32_t index, const std::wstring& name) {
-  return std::wstring(L"Global\\") + prefix + L"_" + std::to_wstring(index) + L"_" + name;
-}
-
-}  // namespace
 
 PipeClient::PipeClient() : RefCountedInterface(1, IID_IPipeClient) {}
 
@@ -69,7 +62,7 @@ bool PipeClient::GetPipeItem(uint32_t index, BrisqRef<PipeItem>* item) {
 
 // --- Create and the setup task -------------------------------------------------------
 
-int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) {
+int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) try {
   connected_ = 0;
   if (name == nullptr) name = L"";
   // Refused before anything is made: the channel's name field holds 129
@@ -88,7 +81,7 @@ int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) {
   name_ = name;
 
   ::SetLastError(0);
-  if (!pipe_mutex_.Create((L"Global\\PipeMutex_" + name_).c_str())) {
+  if (!pipe_mutex_.Create(PipeMutexName(name_).c_str())) {
     BRISQ_LOG_AT(ERROR) << "Failed to CreateMutex(" << BrisqLastErrorText() << ")";
     return 0;
   }
@@ -99,14 +92,15 @@ int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) {
       BrisqRef<PipeItem> item(new PipeItem());
       item->index = i;
       if (!item->audioSemaphore.Create(
-              ChannelObjectName(L"AudioPipeSemaphore", i, name_).c_str()) ||
+              ChannelObjectName(kAudioSemaphoreKind, i, name_.c_str()).c_str()) ||
           !item->videoSemaphore.Create(
-              ChannelObjectName(L"VideoPipeSemaphore", i, name_).c_str())) {
+              ChannelObjectName(kVideoSemaphoreKind, i, name_.c_str()).c_str())) {
         BRISQ_LOG_AT(ERROR) << "[PipeClient] Failed to CreateSemaphore(" << BrisqLastErrorText()
                             << ")";
         return 0;
       }
-      if (!item->audioEvent.CreateEvent(ChannelObjectName(L"AudioPipeEvent", i, name_).c_str())) {
+      if (!item->audioEvent.CreateEvent(
+              ChannelObjectName(kAudioEventKind, i, name_.c_str()).c_str())) {
         BRISQ_LOG_AT(ERROR) << "Failed to CreateEvent(" << BrisqLastErrorText() << ")";
         return 0;
       }
@@ -118,6 +112,10 @@ int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) {
   // The task gets its own copy of the name: a later Create may change name_.
   const std::wstring task_name = name_;
   return runner_.Submit([this, task_name] { SetupTask(task_name); }) ? 1 : 0;
+} catch (...) {
+  // What was made stays until Destroy, as after any other failure here.
+  BRISQ_LOG_CAUGHT("Failed to PipeClient::Create");
+  return 0;
 }
 
 void PipeClient::SetupTask(const std::wstring& name) {
@@ -183,7 +181,11 @@ void PipeClient::HandleEvent(uint32_t event, uint32_t type, const char* data, ui
       connected_ = 0;
       BRISQ_LOG(INFO) << "[PipeClient] EVENT_BROKEN || EVENT_CONNECTION_RESET";
       // Refused while Destroy closes the runner; Destroy tears down itself.
-      runner_.Submit([this] { TeardownTask(); });
+      try {
+        runner_.Submit([this] { TeardownTask(); });
+      } catch (...) {
+        BRISQ_LOG_CAUGHT("Failed to PipeClient::Teardown");
+      }
       break;
     case EVENT_DISCONNECTED:
       BRISQ_LOG(INFO) << "[PipeClient] EVENT_DISCONNECTED";
@@ -204,14 +206,25 @@ void PipeClient::Destroy() {
   // The runner drops tasks that are still queued when it sees the stop (a
   // Destroy during the 30 s connect loop would leave everything up, and the
   // connect thread running on a channel the destructor frees): whatever the
-  // runner did not run, this thread runs once the runner has ended.
-  auto ran = std::make_shared<std::atomic<bool>>(false);
-  runner_.Submit([this, ran] {
-    TeardownTask();
-    ran->store(true);
-  });
+  // runner did not run, this thread runs once the runner has ended. That
+  // also covers a task that could not be queued for want of memory.
+  destroy_ran_ = false;
+  try {
+    runner_.Submit([this] {
+      TeardownTask();
+      destroy_ran_ = true;
+    });
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to PipeClient::Destroy");
+  }
   runner_.Close();
-  if (!ran->load()) TeardownTask();
+  if (!destroy_ran_) {
+    try {
+      TeardownTask();
+    } catch (...) {
+      BRISQ_LOG_CAUGHT("Failed to PipeClient::Destroy");
+    }
+  }
   pipe_mutex_.Close();
 }
 
@@ -255,7 +268,7 @@ void PipeClient::TeardownTask() {
 
 // --- Messages and packets ------------------------------------------------------------------
 
-int32_t PipeClient::SendMessage(uint32_t type, const char* data, uint32_t length) {
+int32_t PipeClient::SendMessage(uint32_t type, const char* data, uint32_t length) try {
   if (connected_.load() == 0) {
     BRISQ_LOG_AT(ERROR) << "Failed to SendMessage(invalid state)";
     return 0;
@@ -266,14 +279,23 @@ int32_t PipeClient::SendMessage(uint32_t type, const char* data, uint32_t length
     return 0;
   }
   return channel_->Send(type, data, length) ? 1 : 0;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to PipeClient::SendMessage");
+  return 0;
 }
 
-int32_t PipeClient::WritePacket(const MediaPacket* packet, uint32_t timeout_ms) {
+int32_t PipeClient::WritePacket(const MediaPacket* packet, uint32_t timeout_ms) try {
   return WritePacketImpl(packet, timeout_ms, false) ? 1 : 0;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to PipeClient::WritePacket");
+  return 0;
 }
 
-int32_t PipeClient::WritePacketAsync(const MediaPacket* packet) {
+int32_t PipeClient::WritePacketAsync(const MediaPacket* packet) try {
   return WritePacketImpl(packet, 0, true) ? 1 : 0;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to PipeClient::WritePacketAsync");
+  return 0;
 }
 
 bool PipeClient::WritePacketImpl(const MediaPacket* packet, uint32_t timeout_ms, bool async) {

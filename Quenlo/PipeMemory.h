@@ -19,6 +19,7 @@
 #include "BrisqFramework/IO/BrisqSharedMemory.h"
 #include "Quenlo/Quenlo.h"
 #include "Quenlo/layout/RingLayout.h"
+#include "Quenlo/layout/RingSlotReader.h"
 
 namespace Quenlo {
 
@@ -29,7 +30,8 @@ class PipeMemory {
   PipeMemory(const PipeMemory&) = delete;
   PipeMemory& operator=(const PipeMemory&) = delete;
 
-  // Reader. Closes, opens the existing mapping `name` read-only and maps
+  // Reader. Closes, opens the existing mapping `name` (or, when that fails
+  // and `name` is a "Global\" name, its "Local\" form) read-only and maps
   // `size` bytes of it; the index becomes -1 (synchronised on the first
   // read). Failures log ERROR "Failed to Open(<name>)" or
   // "Failed to Map(<name>)" (after the mapping's own line), close and
@@ -37,7 +39,10 @@ class PipeMemory {
   virtual bool Open(const wchar_t* name, uint32_t size);
 
   // Writer. Closes, creates (or opens, if the name exists) the mapping
-  // `name` of `size` bytes and maps it writable; the index becomes 0. The
+  // `name` of `size` bytes and maps it writable; the index becomes 0. A
+  // "Global\" name refused with ERROR_ACCESS_DENIED is created in its
+  // "Local\" form, with one WARNING per buffer "Failed to Create(<name>) in
+  // the global namespace(access denied), created <local name> instead". The
   // header is written by the video and audio Create. Failures log ERROR
   // "Failed to Create(<name>)" or "Failed to Map(<name>)", close and return
   // false.
@@ -67,13 +72,18 @@ class PipeMemory {
 
  protected:
   // Reader: reads the next slot of this object's kind into *out. Refused
-  // slots are logged as ERROR (RingSlotReader.h) and yield false.
-  bool ReadSlot(MediaPacket* out);
+  // slots are logged as ERROR (RingSlotReader.h) and yield false. A video
+  // slot is delivered only when written since the last delivery.
+  // *took_slot (may be null) tells whether the read took a written slot,
+  // delivered or refused (false only when there was nothing to read).
+  bool ReadSlot(MediaPacket* out, bool* took_slot = nullptr);
 
   const RingKind kind_;
   int32_t index_ = -1;
   uint8_t* header_ = nullptr;  // the view of mapping_, when mapped
+  RingDelivery delivered_;     // video reader: the last slot delivered
   BrisqFramework::BrisqSharedMemory mapping_;
+  bool warned_local_ = false;  // the WARNING of a "Local\" fallback was logged
 };
 
 }  // namespace Quenlo

@@ -1,12 +1,12 @@
 #include "Quenlo/PipeMemoryAudio.h"
 
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/layout/RingSlotWriter.h"
 
 namespace Quenlo {
 
 std::wstring PipeMemoryAudio::MappingName(int32_t index, const wchar_t* pipe_name) {
-  return L"Global\\PIPE_AUDIO_" + std::to_wstring(index) + L"_" +
-         (pipe_name != nullptr ? pipe_name : L"");
+  return ChannelObjectName(kAudioMappingKind, static_cast<uint32_t>(index), pipe_name);
 }
 
 PipeMemoryAudio::PipeMemoryAudio(const wchar_t* name)
@@ -22,7 +22,9 @@ bool PipeMemoryAudio::Create(const MediaPacket& first) {
 
 bool PipeMemoryAudio::Open() { return PipeMemory::Open(name_.c_str(), kAudioMappingSize); }
 
-bool PipeMemoryAudio::ReadPacket(MediaPacket* out) { return ReadSlot(out); }
+bool PipeMemoryAudio::ReadPacket(MediaPacket* out, bool* took_slot) {
+  return ReadSlot(out, took_slot);
+}
 
 bool PipeMemoryAudio::AckRequested() const {
   if (header_ == nullptr) return false;

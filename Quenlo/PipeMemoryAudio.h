@@ -46,11 +46,14 @@ class PipeMemoryAudio : public PipeMemory, public BrisqFramework::BrisqRefCount<
 
   // Reader: when a stored slot is unread (see above), copies its record into
   // *out with data[0] pointing at its payload in the read-only view (valid
-  // until Close; the other pointers null) and steps the index on. False when nothing is mapped or
-  // nothing is unread (no line), and after an ERROR line when the slot or
-  // the header holds values that do not fit the mapping (the slot is
-  // skipped).
-  bool ReadPacket(MediaPacket* out);
+  // until Close; the other pointers null; a size beyond the slot's 122880
+  // bytes clamped to them) and steps the index on. False when nothing is
+  // mapped or nothing is unread (no line), and after an ERROR line when the
+  // slot or the header holds values that do not fit the mapping (the slot is
+  // skipped). *took_slot (may be null) is false only when nothing was
+  // mapped or unread: a slot read or refused is one the writer waits to see
+  // acknowledged.
+  bool ReadPacket(MediaPacket* out, bool* took_slot = nullptr);
 
   // The acknowledge flag stored with the latest packet (1 from WritePacket,
   // 0 from WritePacketAsync); false when nothing is mapped.

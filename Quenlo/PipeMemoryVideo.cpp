@@ -1,12 +1,12 @@
 #include "Quenlo/PipeMemoryVideo.h"
 
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/layout/RingSlotWriter.h"
 
 namespace Quenlo {
 
 std::wstring PipeMemoryVideo::MappingName(int32_t index, const wchar_t* pipe_name) {
-  return L"Global\\PIPE_VIDEO_" + std::to_wstring(index) + L"_" +
-         (pipe_name != nullptr ? pipe_name : L"");
+  return ChannelObjectName(kVideoMappingKind, static_cast<uint32_t>(index), pipe_name);
 }
 
 PipeMemoryVideo::PipeMemoryVideo(const wchar_t* name)

@@ -38,8 +38,11 @@ class PipeMemoryVideo : public PipeMemory, public BrisqFramework::BrisqRefCount<
 
   // Reader: copies the record of the slot the index names into *out and
   // points data[0..3] at the planes of its format in the mapping (the other
-  // pointers are null), then steps the index on. A reader at -1 starts at
-  // the slot written last. The pointers lead into a read-only view and stay
+  // pointers are null) with linesize[0..3] their row widths there, then
+  // steps the index on. A reader at -1 starts at the slot written last. A
+  // slot is delivered only when one was written since the last delivery
+  // (a wake-up without a write, or a slot never written, yields false
+  // without a line). The pointers lead into a read-only view and stay
   // valid until Close; the writer may overwrite the slot meanwhile. False when nothing is mapped,
   // and after an ERROR line when the slot or the header holds values that do not fit the mapping
   // (the slot is skipped).

@@ -4,8 +4,10 @@
 
 #include <utility>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogFile.h"
 #include "BrisqFramework/Common/LogMessage.h"
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/MessageLogThrottle.h"
 #include "Quenlo/PipeLimits.h"
 
@@ -16,11 +18,6 @@ using BrisqFramework::BrisqErrorText;
 using BrisqFramework::BrisqRef;
 
 namespace {
-
-// "Global\<prefix>_<index>_<pipe name>", the names both ends agree on.
-std::wstring ChannelObjectName(const wchar_t* prefix, int32_t index, const std::wstring& name) {
-  return std::wstring(L"Global\\") + prefix + L"_" + std::to_wstring(index) + L"_" + name;
-}
 
 int64_t CounterNow() {
   LARGE_INTEGER now;
@@ -45,7 +42,7 @@ void PipeServer::PipeItem::ReadVideo() {
   for (;;) {
     const bool woke = videoSemaphore.Wait();
     // Teardown sets stopping before it releases the semaphore.
-    if (server->stopping_.load() != 0) return;
+    if (server->stopping_.load()) return;
     if (!woke) {
       ::Sleep(1);  // a failing wait must not spin a core
       continue;
@@ -67,7 +64,7 @@ void PipeServer::PipeItem::ReadVideo() {
 void PipeServer::PipeItem::ReadAudio() {
   for (;;) {
     const bool woke = audioSemaphore.Wait();
-    if (server->stopping_.load() != 0) return;
+    if (server->stopping_.load()) return;
     if (!woke) {
       ::Sleep(1);
       continue;
@@ -79,12 +76,14 @@ void PipeServer::PipeItem::ReadAudio() {
       return;
     }
     MediaPacket packet;
-    if (audio->ReadPacket(&packet)) {
+    bool took_slot = false;
+    if (audio->ReadPacket(&packet, &took_slot)) {
       server->NotifyHost(EVENT_PACKET, 0, reinterpret_cast<const char*>(&packet),
                          static_cast<uint32_t>(sizeof(packet)));
-      // The writer of WritePacket waits for this before its next packet.
-      if (audio->AckRequested()) audioEvent.SetEvent();
     }
+    // The writer of WritePacket waits for this before its next packet, also
+    // for a slot that was refused: it must not wait out its whole time-out.
+    if (took_slot && audio->AckRequested()) audioEvent.SetEvent();
   }
 }
 
@@ -120,11 +119,14 @@ void PipeServer::SetCallback(PipeCallback callback, void* context) {
   callback_.store(callback);
 }
 
-int32_t PipeServer::OpenLogFile(const wchar_t* path) {
+int32_t PipeServer::OpenLogFile(const wchar_t* path) try {
   return BrisqFramework::SetLogFile(path) ? 1 : 0;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::OpenLogFile");
+  return 0;
 }
 
-int32_t PipeServer::SendMessage(uint32_t type, const char* data, uint32_t length) {
+int32_t PipeServer::SendMessage(uint32_t type, const char* data, uint32_t length) try {
   BrisqAutoLock hold(state_lock_);
   if (!channel_) {
     BRISQ_LOG_AT(ERROR) << "Failed to SendMessage(invalid channel)";
@@ -135,11 +137,14 @@ int32_t PipeServer::SendMessage(uint32_t type, const char* data, uint32_t length
     return 0;
   }
   return channel_->Send(type, data, length) ? 1 : 0;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::SendMessage");
+  return 0;
 }
 
 // --- Open, Close and the lifecycle tasks -----------------------------------------------
 
-int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) {
+int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) try {
   BRISQ_LOG(INFO) << "[PipeServer] Open(begin...)";
   connected_ = 0;
   // The stopping flag is the tasks' own: cleared here, it could let a reader
@@ -149,13 +154,20 @@ int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) {
       runner_.Submit([this, task_name, channels] { OpenTask(task_name, channels); });
   BRISQ_LOG(INFO) << "[PipeServer] Open(end...) res = " << (queued ? 1 : 0);
   return 1;
+} catch (...) {
+  // Open reports nothing to the host: the open task was not queued.
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::Open");
+  return 1;
 }
 
-void PipeServer::Close() {
+void PipeServer::Close() try {
   BRISQ_LOG(INFO) << "[PipeServer] Close(begin...) ";
   connected_ = 0;
   runner_.Submit([this] { DestroyTask(); });
   BRISQ_LOG(INFO) << "[PipeServer] Close(end...) ";
+} catch (...) {
+  // The destroy task was not queued; the last Release still tears down.
+  BRISQ_LOG_CAUGHT("Failed to PipeServer::Close");
 }
 
 void PipeServer::OpenTask(const std::wstring& name, uint32_t channels) {
@@ -174,7 +186,7 @@ void PipeServer::OpenTask(const std::wstring& name, uint32_t channels) {
   // readers on every ring, and the old pipe would keep listening.
   if (HasOpenState()) Teardown();
 
-  stopping_ = 0;
+  stopping_ = false;
   name_ = name;
   channel_count_ = channels;
   {
@@ -207,19 +219,19 @@ void PipeServer::RebuildTask() {
     if (!channel_ || channel_->GetState() != PipeChannel::kStateBroken) return;
   }
   BRISQ_LOG(INFO) << "[PipeServer] Recreate(begin,...)";
-  stopping_ = 1;
+  stopping_ = true;
   // The broken pipe goes first: once its reader thread is joined no late
   // event can start readers while they are being joined below.
   TakeDownChannel();
   TakeDownItems(false);
-  stopping_ = 0;
+  stopping_ = false;
   if (!CreateChannel()) return;
   BRISQ_LOG(INFO) << "[PipeServer] Recreate(end,...)";
 }
 
 void PipeServer::Teardown() {
   BRISQ_LOG(INFO) << "[PipeServer] Destroy(begin,...)";
-  stopping_ = 1;
+  stopping_ = true;
   TakeDownChannel();
   // The channel is closed: nothing can report EVENT_CONNECTED any more.
   connected_ = 0;
@@ -328,7 +340,13 @@ void PipeServer::HandleEvent(uint32_t event, uint32_t type, const char* data, ui
       // While stopping, the teardown under way closes this pipe anyway; a
       // task queued now would run after it, and could take down what a
       // later Open made.
-      if (stopping_.load() == 0) runner_.Submit([this] { RebuildTask(); });
+      if (!stopping_.load()) {
+        try {
+          runner_.Submit([this] { RebuildTask(); });
+        } catch (...) {
+          BRISQ_LOG_CAUGHT("Failed to PipeServer::Rebuild");
+        }
+      }
       break;
     case EVENT_DISCONNECTED:
       BRISQ_LOG(INFO) << "[PipeServer] EVENT_DISCONNECTED";
@@ -346,11 +364,13 @@ void PipeServer::StartReaders() {
   BrisqAutoLock hold(items_lock_);
   for (const BrisqRef<PipeItem>& item : items_) {
     const int32_t i = item->index;
+    const uint32_t index = static_cast<uint32_t>(i);
     // A repeated hello on the same pipe starts nothing: a second reader on a
     // ring would split its packets, and reopening a semaphore would close
     // the handle the first reader waits on.
     if (!item->VideoReaderStarted()) {
-      if (item->videoSemaphore.Open(ChannelObjectName(L"VideoPipeSemaphore", i, name_).c_str())) {
+      if (item->videoSemaphore.Open(
+              ChannelObjectName(kVideoSemaphoreKind, index, name_.c_str()).c_str())) {
         item->videoReader.SubmitEx(item.Get(), &PipeItem::ReadVideo);
       } else {
         const DWORD error = ::GetLastError();
@@ -359,8 +379,10 @@ void PipeServer::StartReaders() {
       }
     }
     if (!item->AudioReaderStarted()) {
-      if (item->audioSemaphore.Open(ChannelObjectName(L"AudioPipeSemaphore", i, name_).c_str()) &&
-          item->audioEvent.OpenEvent(ChannelObjectName(L"AudioPipeEvent", i, name_).c_str())) {
+      if (item->audioSemaphore.Open(
+              ChannelObjectName(kAudioSemaphoreKind, index, name_.c_str()).c_str()) &&
+          item->audioEvent.OpenEvent(
+              ChannelObjectName(kAudioEventKind, index, name_.c_str()).c_str())) {
         item->audioReader.SubmitEx(item.Get(), &PipeItem::ReadAudio);
       } else {
         const DWORD error = ::GetLastError();
@@ -379,8 +401,12 @@ void PipeServer::LogMessageEvent(uint32_t type) {
 
 void PipeServer::NotifyHost(uint32_t event, uint32_t type, const char* data, uint32_t length) {
   const PipeCallback callback = callback_.load();
-  if (callback != nullptr) {
+  if (callback == nullptr) return;
+  // A host callback that throws loses that event; our thread goes on.
+  try {
     callback(static_cast<IPC_EVENT_TYPE>(event), type, data, length, context_.load());
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to PipeServer::NotifyHost");
   }
 }
 

@@ -185,7 +185,7 @@ class PipeServer final : public RefCountedInterface<PipeServer, IPipeServer> {
 
   std::atomic<uint32_t> connected_{0};
   // 1 while tearing down; read by the reader threads after each wake-up.
-  std::atomic<uint32_t> stopping_{0};
+  std::atomic<bool> stopping_{false};
   std::wstring name_;           // runner thread (set by the open task)
   uint32_t channel_count_ = 0;  // runner thread
   BrisqFramework::BrisqLock state_lock_;

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "BrisqFramework/Common/BrisqClock.h"
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/AudioTables.h"
 #include "Quenlo/PipeClient.h"
@@ -26,7 +27,7 @@ constexpr char kVersion[] = "1.0.0";
 
 extern "C" {
 
-QUENLO_API int32_t CreatePipeClient(Quenlo::IPipeClient** client) {
+QUENLO_API int32_t CreatePipeClient(Quenlo::IPipeClient** client) try {
   // The new object holds the one reference handed out here.
   Quenlo::PipeClient* object = new Quenlo::PipeClient();
   if (client == nullptr) {
@@ -35,9 +36,14 @@ QUENLO_API int32_t CreatePipeClient(Quenlo::IPipeClient** client) {
   }
   *client = object;
   return 1;
+} catch (...) {
+  // Nothing is handed out; no exception reaches the caller.
+  BRISQ_LOG_CAUGHT("Failed to CreatePipeClient");
+  if (client != nullptr) *client = nullptr;
+  return 0;
 }
 
-QUENLO_API int32_t CreatePipeServer(Quenlo::IPipeServer** server) {
+QUENLO_API int32_t CreatePipeServer(Quenlo::IPipeServer** server) try {
   // A server starts with no reference; the one taken here is handed out.
   Quenlo::PipeServer* object = new Quenlo::PipeServer();
   object->AddRef();
@@ -47,6 +53,10 @@ QUENLO_API int32_t CreatePipeServer(Quenlo::IPipeServer** server) {
   }
   *server = object;
   return 1;
+} catch (...) {
+  BRISQ_LOG_CAUGHT("Failed to CreatePipeServer");
+  if (server != nullptr) *server = nullptr;
+  return 0;
 }
 
 QUENLO_API uint32_t ChannelLayoutToChannels(uint32_t layout) {

@@ -18,7 +18,7 @@
 
 namespace tessaly {
 
-// What the overlay shows; stored in AppContext::overlay_mode as its number.
+// What the overlay shows (AppContext::overlay_mode); the numbers are fixed.
 enum class OverlayMode : std::int32_t { Idle = 0, Results = 1, Comment = 2 };
 
 // The window class of the control panel.
@@ -26,6 +26,10 @@ extern const wchar_t* const kWindowClass;
 
 // How many recent comment ids the de-duplication remembers.
 constexpr std::size_t kDedupeCapacity = 20000;
+
+// How the host link posts to the window: PostMessageW, or a test's stand-in
+// that plays the system refusing a post (a full message queue).
+using PostMessageFn = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 
 // The single state record, created by the entry function once the launch
 // options are accepted and destroyed after the message loop, the client and
@@ -50,17 +54,19 @@ struct AppContext {
   std::thread frame_thread;                // runs frame_loop
   std::atomic<bool> stopping{false};
   std::atomic<bool> connected{false};
+  PostMessageFn post_message = &::PostMessageW;  // set before the callback thread starts
+  std::uint64_t comments_lost = 0;               // callback thread: comments the window never got
   bool closing = false;  // WM_CLOSE destroys the window instead of hiding it
   bool results_dirty = false;
   bool candidates_dirty = false;
   bool overlay_dirty = false;
-  std::int32_t overlay_mode = static_cast<std::int32_t>(OverlayMode::Idle);
-  std::wstring confirmed_text;  // the comment shown in Comment mode
+  OverlayMode overlay_mode = OverlayMode::Idle;  // UI thread only
+  std::wstring confirmed_text;                   // the comment shown in Comment mode
 };
 
 // The running program's AppContext: set before the window class is
-// registered, cleared after the message loop's clean-up. The window procedure
-// reads it for the fonts while it creates the child controls.
+// registered, cleared after the message loop's clean-up. The window itself
+// works on the context it was created with (GWLP_USERDATA), not on this.
 extern AppContext* g_app;
 
 }  // namespace tessaly

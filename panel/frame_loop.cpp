@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "panel/app_context.h"
 #include "panel/overlay_renderer.h"
 
@@ -48,15 +49,22 @@ void frame_loop(AppContext& app, PFN_GetTimeNS now_ns) {
   std::vector<std::uint8_t> buffer;
   while (!app.stopping.load()) {
     if (app.connected.load() && app.client) {
-      {
-        std::lock_guard<std::mutex> lock(app.frame_mutex);
-        buffer = app.frame_pixels;
-      }
-      if (!buffer.empty()) {
-        const MediaPacket packet =
-            make_overlay_packet(buffer.data(), static_cast<std::uint32_t>(buffer.size()),
-                                now_ns != nullptr ? now_ns() : 0);
-        app.client->WritePacket(&packet, kWriteTimeoutMs);
+      // A pass that cannot copy the picture drops this frame; the thread
+      // goes on (an exception would end the process through std::terminate).
+      try {
+        {
+          std::lock_guard<std::mutex> lock(app.frame_mutex);
+          buffer = app.frame_pixels;
+        }
+        if (!buffer.empty()) {
+          const MediaPacket packet =
+              make_overlay_packet(buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                                  now_ns != nullptr ? now_ns() : 0);
+          app.client->WritePacket(&packet, kWriteTimeoutMs);
+        }
+      } catch (...) {
+        BRISQ_LOG_CAUGHT("Failed to frame_loop");
+        buffer = std::vector<std::uint8_t>();
       }
     }
     std::this_thread::sleep_for(kPassPeriod);

@@ -45,25 +45,25 @@ struct Fonts {
 };
 
 void draw_comment(HDC dc, const Fonts& fonts, const std::wstring& confirmed_text) {
-  draw_text(dc, fonts.small_text.get(), kCaption, L"互动内容", RECT{36, 20, 864, 62}, kSingleLine);
-  draw_text(dc, fonts.heading.get(), kWhite, confirmed_text, RECT{36, 62, 864, 158}, kWrappedCut);
+  draw_text(dc, fonts.small_text.Get(), kCaption, L"互动内容", RECT{36, 20, 864, 62}, kSingleLine);
+  draw_text(dc, fonts.heading.Get(), kWhite, confirmed_text, RECT{36, 62, 864, 158}, kWrappedCut);
 }
 
 void draw_results(HDC dc, const Fonts& fonts, const InteractionEngine& engine) {
-  draw_text(dc, fonts.heading.get(), kWhite, wide_from_utf8(engine.title), RECT{36, 18, 864, 64},
+  draw_text(dc, fonts.heading.Get(), kWhite, wide_from_utf8(engine.title), RECT{36, 18, 864, 64},
             kSingleLineCut);
   // Three rows at most; the third reaches below the bottom edge and is clipped.
   for (std::size_t i = 0; i < engine.choices.size() && i < 3; ++i) {
     const int top = 76 + 39 * static_cast<int>(i);
-    draw_text(dc, fonts.body.get(), i == 0 ? kFirstRow : kOtherRows,
+    draw_text(dc, fonts.body.Get(), i == 0 ? kFirstRow : kOtherRows,
               overlay_row_text(engine.choices[i], engine.total_votes), RECT{36, top, 864, top + 34},
               kSingleLineCut);
   }
 }
 
 void draw_idle(HDC dc, const Fonts& fonts) {
-  draw_text(dc, fonts.heading.get(), kWhite, L"互动工具已连接", RECT{36, 35, 864, 88}, kSingleLine);
-  draw_text(dc, fonts.body.get(), kIdleHint, L"可在控制面板中设置互动，或确认需要展示的评论。",
+  draw_text(dc, fonts.heading.Get(), kWhite, L"互动工具已连接", RECT{36, 35, 864, 88}, kSingleLine);
+  draw_text(dc, fonts.body.Get(), kIdleHint, L"可在控制面板中设置互动，或确认需要展示的评论。",
             RECT{36, 96, 864, 145}, kSingleLine);
 }
 
@@ -95,25 +95,25 @@ std::vector<std::uint8_t> render_overlay(std::int32_t mode, const InteractionEng
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  UniqueBitmap bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  UniqueBitmap bitmap(::CreateDIBSection(dc.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap || bits == nullptr) return {};
 
   std::vector<std::uint8_t> pixels;
   {
     // Everything selected into the context is selected out again before
     // the bitmap and the fonts are deleted.
-    ScopedSelect select_bitmap(dc.get(), bitmap.get());
+    ScopedSelect select_bitmap(dc.Get(), bitmap.Get());
     UniqueBrush background(::CreateSolidBrush(kBackground));
     RECT all{0, 0, kOverlayWidth, kOverlayHeight};
-    ::FillRect(dc.get(), &all, background.get());
+    ::FillRect(dc.Get(), &all, background.Get());
 
     const Fonts fonts;
     if (mode == static_cast<std::int32_t>(OverlayMode::Comment)) {
-      draw_comment(dc.get(), fonts, confirmed_text);
+      draw_comment(dc.Get(), fonts, confirmed_text);
     } else if (mode == static_cast<std::int32_t>(OverlayMode::Idle)) {
-      draw_idle(dc.get(), fonts);
+      draw_idle(dc.Get(), fonts);
     } else {
-      draw_results(dc.get(), fonts, engine);
+      draw_results(dc.Get(), fonts, engine);
     }
     ::GdiFlush();  // all drawing has reached the DIB memory before it is read
 
@@ -126,7 +126,7 @@ std::vector<std::uint8_t> render_overlay(std::int32_t mode, const InteractionEng
 
 void rebuild_overlay(AppContext& app) {
   std::vector<std::uint8_t> pixels =
-      render_overlay(app.overlay_mode, app.engine, app.confirmed_text);
+      render_overlay(static_cast<std::int32_t>(app.overlay_mode), app.engine, app.confirmed_text);
   {
     std::lock_guard<std::mutex> lock(app.frame_mutex);
     app.frame_pixels.swap(pixels);

@@ -22,9 +22,7 @@ std::string item_text_utf8(HWND hwnd, int id) {
   return utf8_from_wide(control_text(::GetDlgItem(hwnd, id)));
 }
 
-void set_mode(AppContext& app, OverlayMode mode) {
-  app.overlay_mode = static_cast<std::int32_t>(mode);
-}
+void set_mode(AppContext& app, OverlayMode mode) { app.overlay_mode = mode; }
 
 }  // namespace
 

@@ -29,10 +29,10 @@ bool QuenloLibrary::load(const std::wstring& path) {
   UniqueModule module(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!module) return false;
   const auto create =
-      export_by_ordinal<PFN_CreatePipeClient>(module.get(), QUENLO_ORDINAL_CreatePipeClient);
-  const auto time = export_by_ordinal<PFN_GetTimeNS>(module.get(), QUENLO_ORDINAL_GetTimeNS);
+      export_by_ordinal<PFN_CreatePipeClient>(module.Get(), QUENLO_ORDINAL_CreatePipeClient);
+  const auto time = export_by_ordinal<PFN_GetTimeNS>(module.Get(), QUENLO_ORDINAL_GetTimeNS);
   const auto set_log = export_by_ordinal<PFN_SetLogMessageCallback>(
-      module.get(), QUENLO_ORDINAL_SetLogMessageCallback);
+      module.Get(), QUENLO_ORDINAL_SetLogMessageCallback);
   if (create == nullptr || time == nullptr || set_log == nullptr) return false;
   module_ = std::move(module);
   create_pipe_client = create;

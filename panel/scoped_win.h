@@ -6,61 +6,37 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "BrisqFramework/Common/BrisqHandle.h"
 
 namespace tessaly {
 
-// Owns one handle and frees it with Traits::close when it goes away. A null
-// handle owns nothing.
-template <typename Handle, typename Traits>
-class UniqueHandle {
- public:
-  UniqueHandle() noexcept = default;
-  explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
-
-  Handle get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != nullptr; }
-
-  // Frees the owned handle (if any) and takes `handle` instead.
-  void reset(Handle handle = nullptr) noexcept {
-    Handle old = std::exchange(handle_, handle);
-    if (old != nullptr) Traits::close(old);
-  }
-
-  // Gives the handle up without freeing it.
-  Handle release() noexcept { return std::exchange(handle_, nullptr); }
-
- private:
-  Handle handle_ = nullptr;
+// Each kind frees its handle with its own function, through the framework's
+// one owner (BrisqFramework/Common/BrisqHandle.h). A null handle owns nothing.
+template <typename Handle, void (*Free)(Handle)>
+struct NullIsEmptyWith {
+  using Type = Handle;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsEmpty(Handle handle) noexcept { return handle == nullptr; }
+  static void Close(Handle handle) noexcept { Free(handle); }
 };
 
-struct GdiObjectTraits {
-  static void close(HGDIOBJ object) noexcept { ::DeleteObject(object); }
-};
-struct MemoryDcTraits {
-  static void close(HDC dc) noexcept { ::DeleteDC(dc); }
-};
-struct ModuleTraits {
-  static void close(HMODULE module) noexcept { ::FreeLibrary(module); }
-};
-struct LocalMemoryTraits {
-  static void close(void* memory) noexcept { ::LocalFree(memory); }
-};
+template <typename Gdi>
+void DeleteGdiObject(Gdi object) {
+  ::DeleteObject(object);
+}
+inline void DeleteMemoryDc(HDC dc) { ::DeleteDC(dc); }
+inline void UnloadModule(HMODULE module) { ::FreeLibrary(module); }
+inline void FreeLocal(void* memory) { ::LocalFree(memory); }
 
-using UniqueFont = UniqueHandle<HFONT, GdiObjectTraits>;
-using UniqueBitmap = UniqueHandle<HBITMAP, GdiObjectTraits>;
-using UniqueBrush = UniqueHandle<HBRUSH, GdiObjectTraits>;
-using UniqueMemoryDc = UniqueHandle<HDC, MemoryDcTraits>;    // from CreateCompatibleDC
-using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;    // from LoadLibraryExW
-using UniqueLocal = UniqueHandle<void*, LocalMemoryTraits>;  // from LocalAlloc and its users
+template <typename Handle, void (*Free)(Handle)>
+using UniqueHandle = BrisqFramework::BrisqUniqueHandle<NullIsEmptyWith<Handle, Free>>;
+
+using UniqueFont = UniqueHandle<HFONT, DeleteGdiObject<HFONT>>;
+using UniqueBitmap = UniqueHandle<HBITMAP, DeleteGdiObject<HBITMAP>>;
+using UniqueBrush = UniqueHandle<HBRUSH, DeleteGdiObject<HBRUSH>>;
+using UniqueMemoryDc = UniqueHandle<HDC, DeleteMemoryDc>;  // from CreateCompatibleDC
+using UniqueModule = UniqueHandle<HMODULE, UnloadModule>;  // from LoadLibraryExW
+using UniqueLocal = UniqueHandle<void*, FreeLocal>;        // from LocalAlloc and its users
 
 // Selects a GDI object into a device context for one scope and selects the
 // previous object back when the scope ends, so the object can be deleted

@@ -138,8 +138,8 @@ int run(HINSTANCE instance, int show) {
   if (app->client) app->client->Destroy();
   if (app->frame_thread.joinable()) app->frame_thread.join();
   app->client.reset();
-  app->ui_font.reset();
-  app->title_font.reset();
+  app->ui_font.Reset();
+  app->title_font.Reset();
   return kExitOk;  // g_app is cleared, then the context is destroyed
 }
 

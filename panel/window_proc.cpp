@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "BrisqFramework/Common/LogException.h"
 #include "panel/app_context.h"
 #include "panel/live/live_event.h"
 #include "panel/overlay_renderer.h"
@@ -54,20 +55,19 @@ UniqueFont make_panel_font(int height, int weight) {
                                   DEFAULT_PITCH | FF_DONTCARE, L"Microsoft YaHei UI"));
 }
 
-void create_controls(HWND hwnd) {
+void create_controls(const AppContext& app, HWND hwnd) {
   const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(hwnd, GWLP_HINSTANCE));
   bool heading = true;
   for (const ControlLayout& c : kControls) {
     const HWND control = ::CreateWindowExW(
         0, c.window_class, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y, c.width, c.height,
         hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
-    if (control != nullptr && g_app != nullptr) {
-      if (g_app->ui_font) {
-        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_app->ui_font.get()), TRUE);
+    if (control != nullptr) {
+      if (app.ui_font) {
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.ui_font.Get()), TRUE);
       }
-      if (heading && g_app->title_font) {
-        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_app->title_font.get()),
-                       TRUE);
+      if (heading && app.title_font) {
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.title_font.Get()), TRUE);
       }
     }
     heading = false;
@@ -77,7 +77,7 @@ void create_controls(HWND hwnd) {
 LRESULT on_create(AppContext& app, HWND hwnd) {
   app.ui_font = make_panel_font(18, FW_NORMAL);
   app.title_font = make_panel_font(26, FW_BOLD);
-  create_controls(hwnd);
+  create_controls(app, hwnd);
   ::EnableWindow(::GetDlgItem(hwnd, kIdEnd), FALSE);
   rebuild_overlay(app);
   ::SetTimer(hwnd, kRefreshTimer, kRefreshPeriodMs, nullptr);
@@ -108,7 +108,7 @@ void on_comment(AppContext& app, LPARAM lparam) {
   switch (app.engine.ingest(*comment)) {
     case IngestResult::Vote:
       app.results_dirty = true;
-      if (app.overlay_mode == static_cast<std::int32_t>(OverlayMode::Results)) {
+      if (app.overlay_mode == OverlayMode::Results) {
         app.overlay_dirty = true;
       }
       break;
@@ -127,9 +127,7 @@ void request_close(AppContext& app, HWND hwnd) {
   ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
 }
 
-}  // namespace
-
-LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT handle_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
     auto* app = static_cast<AppContext*>(create->lpCreateParams);
@@ -203,6 +201,19 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
       break;
   }
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  // No exception may unwind into the system's message dispatch: the message
+  // is dropped. A window that could not build itself is not created.
+  try {
+    return handle_message(hwnd, message, wparam, lparam);
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to window_proc");
+    return message == WM_CREATE ? -1 : 0;
+  }
 }
 
 }  // namespace tessaly

@@ -5,7 +5,6 @@
 namespace BrisqFramework {
 namespace {
 
-constexpr DWORD kAllAccess = 0x1F0003;  // EVENT_ALL_ACCESS == SEMAPHORE_ALL_ACCESS
 constexpr DWORD kSpinCount = 4000;
 constexpr DWORD kErrorTextSize = 1024;  // at most 1023 characters and the null
 
@@ -82,7 +81,7 @@ bool BrisqEvent::CreateEvent(const wchar_t* name) {
 }
 
 bool BrisqEvent::OpenEvent(const wchar_t* name) {
-  HANDLE h = ::OpenEventW(kAllAccess, FALSE, name);
+  HANDLE h = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, name);
   if (h == nullptr) LogLastErrorFailure(__FILE__, __LINE__, "OpenEvent");
   handle_.Reset(h);
   return handle_.IsValid();
@@ -144,7 +143,7 @@ bool BrisqSemaphore::Create(const wchar_t* name) {
 
 bool BrisqSemaphore::Open(const wchar_t* name) {
   handle_.Reset();
-  handle_.Reset(::OpenSemaphoreW(kAllAccess, FALSE, name));
+  handle_.Reset(::OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, name));
   return handle_.IsValid();
 }
 

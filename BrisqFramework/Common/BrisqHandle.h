@@ -1,49 +1,84 @@
-// BrisqHandle.h - move-only owner of a Windows handle whose invalid value is
-// null (events, semaphores, mutexes, threads, mappings, completion ports).
-// Handles whose invalid value is INVALID_HANDLE_VALUE (files, pipes from
-// CreateFileW/CreateNamedPipeW) are not for this owner; see BrisqFile.
+// BrisqHandle.h - the one move-only owner of Windows handles and mapped
+// views, BrisqUniqueHandle<Traits>, and its traits:
+// - BrisqHandle: handles whose empty value is null (events, semaphores,
+//   mutexes, threads, processes, mappings, completion ports);
+// - BrisqFileHandle: handles from CreateFileW/CreateNamedPipeW, whose
+//   failure value is INVALID_HANDLE_VALUE (null counts as empty too);
+// - BrisqMappedView: a view from MapViewOfFile, unmapped instead of closed.
+// Other kinds (GDI objects, modules) bring their own traits. No owner can be
+// copied; moving leaves the source empty.
 #ifndef BRISQFRAMEWORK_COMMON_BRISQHANDLE_H
 #define BRISQFRAMEWORK_COMMON_BRISQHANDLE_H
 
 #include <windows.h>
 
+#include <utility>
+
 namespace BrisqFramework {
 
-class BrisqHandle {
+// Traits: `Type`, `Empty()` (the value an empty owner holds), `IsEmpty(v)`
+// and `Close(v)` (called once for every non-empty value given up).
+template <typename Traits>
+class BrisqUniqueHandle {
  public:
-  BrisqHandle() noexcept = default;
-  // Takes ownership of `handle` (null allowed).
-  explicit BrisqHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~BrisqHandle() { Reset(); }
+  using Type = typename Traits::Type;
 
-  BrisqHandle(BrisqHandle&& other) noexcept : handle_(other.Detach()) {}
-  BrisqHandle& operator=(BrisqHandle&& other) noexcept {
+  BrisqUniqueHandle() noexcept = default;
+  // Takes ownership of `handle` (an empty value allowed).
+  explicit BrisqUniqueHandle(Type handle) noexcept : handle_(handle) {}
+  ~BrisqUniqueHandle() { Reset(); }
+
+  BrisqUniqueHandle(BrisqUniqueHandle&& other) noexcept : handle_(other.Detach()) {}
+  BrisqUniqueHandle& operator=(BrisqUniqueHandle&& other) noexcept {
     if (this != &other) Reset(other.Detach());
     return *this;
   }
-  BrisqHandle(const BrisqHandle&) = delete;
-  BrisqHandle& operator=(const BrisqHandle&) = delete;
+  BrisqUniqueHandle(const BrisqUniqueHandle&) = delete;
+  BrisqUniqueHandle& operator=(const BrisqUniqueHandle&) = delete;
 
-  HANDLE Get() const noexcept { return handle_; }
-  bool IsValid() const noexcept { return handle_ != nullptr; }
+  Type Get() const noexcept { return handle_; }
+  bool IsValid() const noexcept { return !Traits::IsEmpty(handle_); }
+  explicit operator bool() const noexcept { return IsValid(); }
 
-  // Closes the held handle, if any, and takes `handle` instead.
-  void Reset(HANDLE handle = nullptr) noexcept {
-    HANDLE old = handle_;
-    handle_ = handle;
-    if (old != nullptr && old != handle) ::CloseHandle(old);
+  // Closes the held value, if any, and takes `handle` instead.
+  void Reset(Type handle = Traits::Empty()) noexcept {
+    const Type old = std::exchange(handle_, handle);
+    if (!Traits::IsEmpty(old) && old != handle) Traits::Close(old);
   }
 
-  // Gives up ownership without closing; returns the handle.
-  HANDLE Detach() noexcept {
-    HANDLE h = handle_;
-    handle_ = nullptr;
-    return h;
-  }
+  // Gives up ownership without closing; returns the value.
+  Type Detach() noexcept { return std::exchange(handle_, Traits::Empty()); }
 
  private:
-  HANDLE handle_ = nullptr;
+  Type handle_ = Traits::Empty();
 };
+
+struct NullIsEmptyTraits {
+  using Type = HANDLE;
+  static HANDLE Empty() noexcept { return nullptr; }
+  static bool IsEmpty(HANDLE handle) noexcept { return handle == nullptr; }
+  static void Close(HANDLE handle) noexcept { ::CloseHandle(handle); }
+};
+
+struct InvalidIsEmptyTraits {
+  using Type = HANDLE;
+  static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsEmpty(HANDLE handle) noexcept {
+    return handle == INVALID_HANDLE_VALUE || handle == nullptr;
+  }
+  static void Close(HANDLE handle) noexcept { ::CloseHandle(handle); }
+};
+
+struct MappedViewTraits {
+  using Type = void*;
+  static void* Empty() noexcept { return nullptr; }
+  static bool IsEmpty(void* view) noexcept { return view == nullptr; }
+  static void Close(void* view) noexcept { ::UnmapViewOfFile(view); }
+};
+
+using BrisqHandle = BrisqUniqueHandle<NullIsEmptyTraits>;
+using BrisqFileHandle = BrisqUniqueHandle<InvalidIsEmptyTraits>;
+using BrisqMappedView = BrisqUniqueHandle<MappedViewTraits>;
 
 }  // namespace BrisqFramework
 

@@ -44,7 +44,14 @@ LogMessage::LogMessage(const char* file, int32_t line, int32_t severity)
       line_(file != nullptr ? line : 0),
       disabled_(!LogIsOn(severity)) {
   if (disabled_) return;
-  message_.emplace();
+  // Records are made in destructors and catch blocks too: a record whose
+  // stream cannot be allocated is disabled instead of throwing.
+  try {
+    message_.emplace();
+  } catch (...) {
+    disabled_ = true;
+    return;
+  }
   const LogEnvironment& env = CurrentLogEnvironment();
   process_id_ = env.process_id();
   thread_id_ = env.thread_id();

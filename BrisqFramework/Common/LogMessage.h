@@ -49,7 +49,8 @@ class LogMessage {
  public:
   // A record naming its source position. `file` must outlive the record
   // (a string literal such as __FILE__); the line names only its last part,
-  // the file's name without folders.
+  // the file's name without folders. Never throws: a record whose stream
+  // cannot be allocated is disabled and delivers nothing.
   LogMessage(const char* file, int32_t line, int32_t severity);
   // A record without source position (file null, line 0).
   explicit LogMessage(int32_t severity);
@@ -106,7 +107,10 @@ struct LogVoidify {
 #define BRISQ_LOG_SEVERITY_ERROR ::BrisqFramework::kLogError
 #define BRISQ_LOG_SEVERITY_FATAL ::BrisqFramework::kLogFatal
 
-// One record without source position; stream the message into it.
+// One record without source position; stream the message into it. The
+// macros end in a stream to write into, so their bodies cannot be
+// parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define BRISQ_LOG(severity)                                 \
   !::BrisqFramework::LogIsOn(BRISQ_LOG_SEVERITY_##severity) \
       ? (void)0                                             \
@@ -120,5 +124,6 @@ struct LogVoidify {
       : ::BrisqFramework::LogVoidify() &                                                    \
             ::BrisqFramework::LogMessage(__FILE__, __LINE__, BRISQ_LOG_SEVERITY_##severity) \
                 .stream()
+// NOLINTEND(bugprone-macro-parentheses)
 
 #endif  // BRISQFRAMEWORK_COMMON_LOGMESSAGE_H

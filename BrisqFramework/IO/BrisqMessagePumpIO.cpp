@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "BrisqFramework/Common/BrisqCore.h"
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "BrisqFramework/Common/StringPrintf.h"
 #include "BrisqFramework/IO/SetThreadName.h"
@@ -11,9 +12,10 @@ namespace BrisqFramework {
 namespace IO {
 namespace {
 
+// The observer contract passes this number on for a pipe the peer closed.
+static_assert(ERROR_BROKEN_PIPE == 109, "observers are told 109 for an ended pipe");
+
 constexpr DWORD kDequeueTimeoutMs = 4000;
-constexpr DWORD kErrorBrokenPipe = 109;   // ERROR_BROKEN_PIPE
-constexpr DWORD kErrorWaitTimeout = 258;  // WAIT_TIMEOUT
 constexpr const char* kThreadName = "IPC Reader";
 
 // The overlapped pointer of the shutdown packet: all bits set, never a real
@@ -23,6 +25,17 @@ OVERLAPPED* ShutdownPacket() { return reinterpret_cast<OVERLAPPED*>(~static_cast
 // The low 32 bits of a pointer, for the "%x" fields of the log texts.
 unsigned Low32(const void* pointer) {
   return static_cast<unsigned>(reinterpret_cast<uintptr_t>(pointer));
+}
+
+// Hands one completion to its observer. An exception drops that completion
+// and keeps the pump serving the others.
+void Deliver(BrisqMessagePumpIO::Observer* observer, OVERLAPPED* overlapped, DWORD bytes,
+             DWORD error) {
+  try {
+    observer->OnCompletion(overlapped, bytes, error);
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to BrisqMessagePumpIO::OnCompletion");
+  }
 }
 
 }  // namespace
@@ -101,8 +114,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
     DWORD bytes = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* overlapped = nullptr;
-    const BOOL dequeued =
-        ::GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, kDequeueTimeoutMs);
+    const BOOL dequeued = dequeue_(port, &bytes, &key, &overlapped, kDequeueTimeoutMs);
     const DWORD error = dequeued ? 0 : ::GetLastError();
     Observer* observer = reinterpret_cast<Observer*>(key);
 
@@ -115,7 +127,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
       if (overlapped == nullptr || observer == nullptr) continue;
       if (bytes == 0) {
         BRISQ_LOG(WARNING) << "[BrisqMessagePumpIO] Data transferred is empty";
-        observer->OnCompletion(overlapped, 0, 0);
+        Deliver(observer, overlapped, 0, 0);
         continue;
       }
       const HANDLE handle = observer->ObservedHandle();
@@ -123,7 +135,7 @@ void BrisqMessagePumpIO::DispatchLoop() {
       DWORD resultError = 0;
       if (!::GetOverlappedResult(handle, overlapped, &resultBytes, FALSE)) {
         resultError = ::GetLastError();
-        if (resultError == kErrorBrokenPipe) {
+        if (resultError == ERROR_BROKEN_PIPE) {
           BRISQ_LOG(WARNING) << StringPrintf(
               "[BrisqMessagePumpIO] The pipe has been ended %x [%p] [%p]", Low32(handle),
               static_cast<void*>(overlapped), static_cast<void*>(observer));
@@ -138,23 +150,23 @@ void BrisqMessagePumpIO::DispatchLoop() {
         BRISQ_LOG_AT(ERROR) << "GetQueuedCompletionStatus[" << bytes << "] fileOverLappedResult ["
                             << resultBytes << "]";
       }
-      observer->OnCompletion(overlapped, bytes, resultError);
+      Deliver(observer, overlapped, bytes, resultError);
       continue;
     }
 
-    if (error == kErrorWaitTimeout) {
+    if (error == WAIT_TIMEOUT) {
       BRISQ_LOG(INFO) << "GetQueuedCompletionStatus WAIT_TIMEOUT";
       continue;
     }
 
-    if (error == kErrorBrokenPipe) {
+    if (error == ERROR_BROKEN_PIPE) {
       // The pump ends after a broken pipe; its owner opens it again to go on.
       BRISQ_LOG(WARNING) << "The pipe has been ended.";
       if (observer == nullptr || overlapped == nullptr) {
         BRISQ_LOG_AT(ERROR) << "Error observer[" << key << "]"
                             << " context [" << overlapped << "]";
       } else {
-        observer->OnCompletion(overlapped, bytes, kErrorBrokenPipe);
+        Deliver(observer, overlapped, bytes, ERROR_BROKEN_PIPE);
       }
       BRISQ_LOG(INFO) << "End IOCP MessagePumpIO:[" << port << "]";
       return;

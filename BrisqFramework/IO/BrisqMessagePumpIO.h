@@ -75,12 +75,19 @@ class BrisqMessagePumpIO {
   // Id of the last pump thread started.
   DWORD ThreadId() const { return thread_.ThreadId(); }
 
+  // For tests only: the call the pump thread dequeues with (default
+  // ::GetQueuedCompletionStatus), so that a test can make the port fail as
+  // a closed or abandoned port does. Owner's thread, before Open.
+  using DequeueFunction = BOOL(WINAPI*)(HANDLE, LPDWORD, PULONG_PTR, LPOVERLAPPED*, DWORD);
+  void SetDequeueForTesting(DequeueFunction dequeue) { dequeue_ = dequeue; }
+
  private:
   void DispatchLoop();  // the pump thread
   void StopThreadAndClosePort();
 
   BrisqHandle port_;       // written by Open/Close only, while no pump thread runs
   DWORD concurrency_ = 0;  // 0: as many threads as processors
+  DequeueFunction dequeue_ = &::GetQueuedCompletionStatus;  // read by the pump thread only
   BrisqThread thread_;
 };
 

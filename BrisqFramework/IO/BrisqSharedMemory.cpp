@@ -1,5 +1,7 @@
 #include "BrisqFramework/IO/BrisqSharedMemory.h"
 
+#include <atomic>
+
 #include "BrisqFramework/Common/BrisqCore.h"
 #include "BrisqFramework/Common/LogMessage.h"
 
@@ -15,14 +17,41 @@ std::string BrisqAnsiFromWide(const wchar_t* text) {
   return out;
 }
 
+namespace {
+
+HANDLE CreatePageFileMapping(const wchar_t* name, uint32_t size) {
+  return ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+}
+
+HANDLE OpenMapping(const wchar_t* name) {
+  return ::OpenFileMappingW(BrisqSharedMemory::kOpenAccess, FALSE, name);
+}
+
+const BrisqSharedMemory::SystemCalls kRealCalls = {&CreatePageFileMapping, &OpenMapping};
+
+// Set only by tests, before the objects that use it exist.
+std::atomic<const BrisqSharedMemory::SystemCalls*> g_calls{&kRealCalls};
+
+}  // namespace
+
+const BrisqSharedMemory::SystemCalls& BrisqSharedMemory::RealSystemCalls() { return kRealCalls; }
+
+void BrisqSharedMemory::SetSystemCallsForTesting(const SystemCalls* calls) {
+  g_calls.store(calls != nullptr ? calls : &kRealCalls);
+}
+
 BrisqSharedMemory::~BrisqSharedMemory() { Close(); }
 
-bool BrisqSharedMemory::Create(const wchar_t* name, uint32_t size) {
+bool BrisqSharedMemory::Create(const wchar_t* name, uint32_t size, const wchar_t* fallback) {
   Close();
   read_only_ = 0;
   requested_size_ = size;
-  HANDLE mapping =
-      ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+  const SystemCalls* calls = g_calls.load();
+  HANDLE mapping = calls->create(name, size);
+  if (mapping == nullptr && fallback != nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    mapping = calls->create(fallback, size);
+    used_fallback_ = mapping != nullptr;
+  }
   if (mapping == nullptr) {
     const DWORD error = ::GetLastError();
     BRISQ_LOG_AT(ERROR) << "Failed to CreateFileMapping(" << static_cast<int>(error) << ","
@@ -33,10 +62,18 @@ bool BrisqSharedMemory::Create(const wchar_t* name, uint32_t size) {
   return true;
 }
 
-bool BrisqSharedMemory::Open(const wchar_t* name) {
+bool BrisqSharedMemory::Open(const wchar_t* name, const wchar_t* fallback) {
   Close();
   read_only_ = 1;
-  HANDLE mapping = ::OpenFileMappingW(kOpenAccess, FALSE, name);
+  const SystemCalls* calls = g_calls.load();
+  HANDLE mapping = calls->open(name);
+  if (mapping == nullptr && fallback != nullptr) {
+    const DWORD error = ::GetLastError();
+    mapping = calls->open(fallback);
+    used_fallback_ = mapping != nullptr;
+    // A failure is reported for the first name, as before fallbacks existed.
+    if (mapping == nullptr) ::SetLastError(error);
+  }
   if (mapping == nullptr) {
     const DWORD error = ::GetLastError();
     BRISQ_LOG_AT(ERROR) << "Failed to OpenFileMapping(" << static_cast<int>(error) << ","
@@ -65,6 +102,7 @@ bool BrisqSharedMemory::Map(uint32_t size) {
 }
 
 void BrisqSharedMemory::Close() {
+  used_fallback_ = false;
   view_.Reset();
   mapping_.Reset();
   requested_size_ = 0;

@@ -25,41 +25,28 @@ namespace BrisqFramework {
 // null.
 std::string BrisqAnsiFromWide(const wchar_t* text);
 
-// Owns a view returned by MapViewOfFile; unmaps it on Reset and destruction.
-class BrisqMappedView {
- public:
-  BrisqMappedView() noexcept = default;
-  explicit BrisqMappedView(void* view) noexcept : view_(view) {}
-  ~BrisqMappedView() { Reset(); }
-  BrisqMappedView(BrisqMappedView&& other) noexcept : view_(other.view_) { other.view_ = nullptr; }
-  BrisqMappedView& operator=(BrisqMappedView&& other) noexcept {
-    if (this != &other) {
-      Reset(other.view_);
-      other.view_ = nullptr;
-    }
-    return *this;
-  }
-  BrisqMappedView(const BrisqMappedView&) = delete;
-  BrisqMappedView& operator=(const BrisqMappedView&) = delete;
-
-  void* Get() const noexcept { return view_; }
-  // Unmaps the held view, if any, and holds `view` instead.
-  void Reset(void* view = nullptr) noexcept {
-    void* old = view_;
-    view_ = view;
-    if (old != nullptr && old != view) ::UnmapViewOfFile(old);
-  }
-
- private:
-  void* view_ = nullptr;
-};
-
 class BrisqSharedMemory {
  public:
-  // FILE_MAP_READ | FILE_MAP_COPY: how a reader opens a mapping.
-  static constexpr DWORD kOpenAccess = 5;
-  // FILE_MAP_ALL_ACCESS: how the writer maps its view.
-  static constexpr DWORD kWriteAccess = 0xF001F;
+  // The system calls that make and open a mapping, as Create and Open use
+  // them: both return the mapping handle, or null with the thread's last
+  // error set.
+  struct SystemCalls {
+    HANDLE (*create)(const wchar_t* name, uint32_t size);
+    HANDLE (*open)(const wchar_t* name);
+  };
+  // The real calls (CreateFileMappingW on the page file, read-write, default
+  // security; OpenFileMappingW with kOpenAccess, not inheritable).
+  static const SystemCalls& RealSystemCalls();
+  // Test seam: every object uses `calls` from now on (null: the real ones).
+  // Lets a test play a platform rule Wine does not enforce, such as a
+  // "Global\" mapping refused to an ordinary user. Linked into white-box
+  // tests only; Quenlo.dll exports nothing that reaches it.
+  static void SetSystemCallsForTesting(const SystemCalls* calls);
+
+  // How a reader opens a mapping.
+  static constexpr DWORD kOpenAccess = FILE_MAP_READ | FILE_MAP_COPY;
+  // How the writer maps its view.
+  static constexpr DWORD kWriteAccess = FILE_MAP_ALL_ACCESS;
 
   BrisqSharedMemory() = default;
   ~BrisqSharedMemory();
@@ -68,14 +55,22 @@ class BrisqSharedMemory {
 
   // Closes what it holds, then creates a page-file backed, read-write
   // mapping of `size` bytes under `name` with default security; a name that
-  // exists yields the existing mapping. The object becomes writable.
-  // Failure: ERROR "Failed to CreateFileMapping(<error>,<system text>)".
-  bool Create(const wchar_t* name, uint32_t size);
+  // exists yields the existing mapping. The object becomes writable. When
+  // the system refuses `name` with ERROR_ACCESS_DENIED and `fallback` is
+  // given, the mapping is created under `fallback` instead (UsedFallback()
+  // tells). Failure: ERROR "Failed to CreateFileMapping(<error>,<system
+  // text>)" for the last name tried.
+  bool Create(const wchar_t* name, uint32_t size, const wchar_t* fallback = nullptr);
 
   // Closes what it holds, becomes read-only and opens the existing mapping
-  // `name` for reading (not inheritable). Failure: ERROR
-  // "Failed to OpenFileMapping(<error>,<name in ANSI>,<system text>)".
-  bool Open(const wchar_t* name);
+  // `name` for reading (not inheritable); when that fails and `fallback` is
+  // given, opens `fallback` instead. Failure of both: ERROR
+  // "Failed to OpenFileMapping(<error>,<name in ANSI>,<system text>)" for
+  // `name`, as if no fallback had been tried.
+  bool Open(const wchar_t* name, const wchar_t* fallback = nullptr);
+
+  // True when the held mapping is the one named `fallback` at Create or Open.
+  bool UsedFallback() const { return used_fallback_; }
 
   // Maps `size` bytes from offset 0 (replacing a view held before): read-only
   // after Open, with all access after Create. False without a mapping, and
@@ -94,6 +89,7 @@ class BrisqSharedMemory {
 
  private:
   int32_t read_only_ = 0;
+  bool used_fallback_ = false;
   BrisqMappedView view_;  // Close unmaps it before the mapping handle closes
   BrisqHandle mapping_;
   uint32_t requested_size_ = 0;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "BrisqFramework/Common/BrisqClock.h"
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 
 namespace BrisqFramework {
@@ -24,10 +25,20 @@ bool BrisqSingleRunner::Open() {
   do {
     if (expected == kStarting || expected == kRunning) return false;
   } while (!state_.compare_exchange_weak(expected, kStarting));
+  try {
+    return Start();
+  } catch (...) {
+    // Starting the worker could not allocate: the runner may be opened again.
+    BRISQ_LOG_CAUGHT("Failed to BrisqSingleRunner::Open");
+    state_ = kIdle;
+    return false;
+  }
+}
 
+bool BrisqSingleRunner::Start() {
   {
     BrisqAutoLock hold(lock_);
-    stop_ = 0;
+    stop_ = false;
     queue_.clear();
   }
   // The event lives in the runner, not on this stack: the worker may set it
@@ -52,7 +63,7 @@ bool BrisqSingleRunner::Submit(std::function<void()> closure) {
   task->closure = std::move(closure);
   task->queued_ns = GetTimeNS();
   BrisqAutoLock hold(lock_);
-  if (stop_ != 0) return false;
+  if (stop_) return false;
   queue_.push_back(std::move(task));
   wake_up_.Wake();
   return true;
@@ -60,12 +71,24 @@ bool BrisqSingleRunner::Submit(std::function<void()> closure) {
 
 bool BrisqSingleRunner::Close() {
   if (state_.load() != kClosing) {
-    auto quit = std::make_shared<_Task>();
-    quit->kind = kTaskKindQuit;
-    quit->queued_ns = GetTimeNS();
+    // Close runs in destructors: it must not throw. The stop flag alone ends
+    // the worker after its batch; the quit task only makes it leave at once.
+    std::shared_ptr<_Task> quit;
+    try {
+      quit = std::make_shared<_Task>();
+      quit->kind = kTaskKindQuit;
+      quit->queued_ns = GetTimeNS();
+    } catch (...) {
+      quit.reset();
+    }
     BrisqAutoLock hold(lock_);
-    stop_ = 1;
-    queue_.push_back(std::move(quit));
+    stop_ = true;
+    if (quit) {
+      try {
+        queue_.push_back(std::move(quit));
+      } catch (...) {
+      }
+    }
     wake_up_.Wake();
     state_ = kClosing;
   }
@@ -74,7 +97,7 @@ bool BrisqSingleRunner::Close() {
 
 bool BrisqSingleRunner::StopRequested() {
   BrisqAutoLock hold(lock_);
-  return stop_ != 0;
+  return stop_;
 }
 
 void BrisqSingleRunner::RunLoop() {
@@ -93,12 +116,19 @@ bool BrisqSingleRunner::RunBatch() {
   TaskQueue batch;
   {
     BrisqAutoLock hold(lock_);
-    if (queue_.empty() && stop_ == 0) wake_up_.Sleep(lock_);
+    if (queue_.empty() && !stop_) wake_up_.Sleep(lock_);
     batch.swap(queue_);
   }
   for (const std::shared_ptr<_Task>& task : batch) {
     if (task->kind == kTaskKindQuit) return false;  // the rest is dropped
-    if (task->closure) task->closure();
+    if (task->closure) {
+      // A task that throws is dropped; the next one runs.
+      try {
+        task->closure();
+      } catch (...) {
+        BRISQ_LOG_CAUGHT("Failed to BrisqSingleRunner::RunTask");
+      }
+    }
     BrisqAutoLock hold(task->done_lock);
     task->done = true;
   }

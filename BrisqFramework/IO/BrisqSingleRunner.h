@@ -75,11 +75,12 @@ class BrisqSingleRunner {
   };
   using TaskQueue = std::deque<std::shared_ptr<_Task>>;
 
+  bool Start();     // Open's work once the state is starting; may throw
   void RunLoop();   // the worker
   bool RunBatch();  // false once the quit task was taken
   bool StopRequested();
 
-  int32_t stop_ = 0;  // guarded by lock_
+  bool stop_ = false;  // guarded by lock_
   std::atomic<int32_t> state_{kIdle};
   BrisqLock lock_;
   BrisqConditionVariable wake_up_;  // signalled on every enqueue, with lock_

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "BrisqFramework/Common/BrisqCore.h"
+#include "BrisqFramework/Common/LogException.h"
 #include "BrisqFramework/Common/LogMessage.h"
 
 namespace BrisqFramework {
@@ -13,7 +14,13 @@ namespace {
 // replaced by the next Submit while this one is still running.
 DWORD WINAPI ThreadMain(void* parameter) {
   std::unique_ptr<Callback> closure(static_cast<Callback*>(parameter));
-  closure->Run();
+  // An exception must not end the process through std::terminate: the
+  // closure's work is dropped and the thread ends.
+  try {
+    closure->Run();
+  } catch (...) {
+    BRISQ_LOG_CAUGHT("Failed to BrisqThread::Run");
+  }
   return 0;
 }
 

@@ -27,8 +27,9 @@ PacketFit CheckPacketFit(const MediaPacket& packet, bool audio, uint64_t capacit
   }
   for (uint32_t p = 0; p < fit.planes.count; ++p) {
     const VideoPlane& plane = fit.planes.plane[p];
-    const uint64_t end =
-        SaturatingAdd(plane.offset, PlaneReach(plane, static_cast<uint64_t>(packet.linesize[p])));
+    // As stored: the reader hands the rows on at this width, so the
+    // writer's source stride (often padded) does not matter here.
+    const uint64_t end = SaturatingAdd(plane.offset, PlaneReach(plane, plane.row_bytes));
     if (end > fit.payload_end) fit.payload_end = end;
   }
   if (fit.payload_end > capacity) fit.status = PacketFitStatus::kTooLarge;

@@ -2,11 +2,11 @@
 // by the writer (before it copies) and the reader (before it forms pointers).
 //
 // A video packet fits when its pixel count is at most 1920 x 1080, every
-// plane of its format has a non-negative stride, and every plane ends inside
-// the slot's payload area, both as stored (rows of the table's row width)
-// and as read back with the packet's stride between rows. An audio packet
-// fits when its byte count does. Writer and reader sharing this one rule is
-// what keeps a packet the writer stored from being refused by the reader.
+// plane of its format has a non-negative stride, and every plane, stored as
+// rows of the table's row width, ends inside the slot's payload area (the
+// reader hands the rows on at that width, so a padded source stride does
+// not matter). An audio packet fits when its byte count does. Writer and reader sharing this one
+// rule is what keeps a packet the writer stored from being refused by the reader.
 //
 // Portable and pure.
 #ifndef QUENLO_LAYOUT_PACKETFIT_H

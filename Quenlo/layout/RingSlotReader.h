@@ -3,10 +3,11 @@
 //
 // Nothing read from the mapping is trusted. The header and the slot's record
 // are copied once; slotSize and slotCount must describe slots that lie inside
-// the mapping, the index must name one of them, and the record's payload
-// (audio size, or width, height, format and strides) must fit the slot's
-// payload area (PacketFit.h). Only then are pointers into the mapping formed,
-// so no value a writer stores can point the host outside the mapping.
+// the mapping, the index must name one of them, and the record's video
+// payload (width, height, format and strides) must fit the slot's payload
+// area (PacketFit.h); an audio size beyond it is clamped to it. Only then
+// are pointers into the mapping formed, so no value a writer stores can
+// point the host outside the mapping.
 //
 // Index rules (the index lives in the reader, -1 until synchronised):
 // - A reader at -1 starts at lastIndex (plus slotCount when negative), the
@@ -51,10 +52,18 @@ struct FormedPlane {
   uint64_t Reach() const { return PlaneReach(VideoPlane{0, row_bytes, rows}, stride); }
 };
 
+// What a video reader delivered last: the slot and the time stamp its
+// record carried. -1 until the first delivery.
+struct RingDelivery {
+  int32_t slot = -1;
+  uint64_t timestamp = 0;
+};
+
 struct RingRead {
   enum Status {
     kRead,           // *out holds the packet with pointers into the mapping
-    kNothingToRead,  // audio: every written slot was read already
+    kNothingToRead,  // audio: every written slot was read already; video:
+                     // nothing was written since the last delivery
     kRejected,       // `error` holds the ERROR line; *out is zeroed
   };
   Status status = kRejected;
@@ -67,9 +76,20 @@ struct RingRead {
 // Reads from the mapping of `size` bytes at `base` the slot that `*index`
 // names (see the index rules above) and copies its record into *out. For
 // video, data[0..3] point at the planes of the format's table (as many as
-// it has); for audio, data[0] points at the payload. Every other data
-// pointer is null: the stored ones are the writer's own addresses. Strides,
-// sizes and all other fields are those stored.
+// it has) and linesize[0..3] give the planes' row widths in the slot (the
+// rows as they lie there, whatever stride the writer's source had); for
+// audio, data[0] points at the payload, and a size above the slot's payload
+// area is clamped to it (a writer may truncate what does not fit). Every
+// other data pointer is null: the stored ones are the writer's own
+// addresses. All other fields are those stored.
+//
+// `delivered` (video; may be null) is what this reader delivered last, kept
+// up to date here. With it, a video read delivers a slot only when one was
+// written since that delivery: a wake-up without a write (the one a client
+// gives its reader when it goes away) finds lastIndex still naming the
+// delivered slot, with the same time stamp, and yields kNothingToRead. A
+// slot never written (its record's kind is not video) is not delivered
+// either; a reader that synchronised on it stays at -1.
 //
 // ERROR lines of refused reads:
 //   "Failed to ReadPacket(invalid ring header(<slotSize>,<slotCount>,<size>))"
@@ -77,7 +97,7 @@ struct RingRead {
 //   "Failed to ReadPacket(invalid index(<index>,<slotCount>))"
 //   and the texts of DescribePacketFit with the operation "ReadPacket".
 RingRead ReadRingSlot(const uint8_t* base, size_t size, RingKind kind, int32_t* index,
-                      MediaPacket* out);
+                      MediaPacket* out, RingDelivery* delivered = nullptr);
 
 }  // namespace Quenlo
 

@@ -52,8 +52,8 @@ bool ComputeVideoPlanes(uint32_t format, uint32_t width, uint32_t height, uint32
                         bool flip, VideoPlanes* out);
 
 // The bytes a plane reaches from its offset, both as stored (rows of
-// row_bytes) and as read back with `stride` between rows (the packet's
-// stride, which the reader hands on): the larger of rows * row_bytes and
+// row_bytes) and as read back with `stride` between rows (the host reads
+// at the stride it is handed): the larger of rows * row_bytes and
 // (rows - 1) * stride + row_bytes. 0 when the plane has no rows. Saturates
 // instead of wrapping.
 uint64_t PlaneReach(const VideoPlane& plane, uint64_t stride);

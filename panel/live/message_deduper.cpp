@@ -58,4 +58,16 @@ bool MessageDeduper::accept(const std::string& id) {
   return true;
 }
 
+void MessageDeduper::forget(const std::string& id) noexcept {
+  if (seen.erase(id) == 0) return;
+  // Taken back right after it was accepted, the id is nearly always the
+  // newest; erasing from a deque moves elements without allocating.
+  if (order.back() == id) {
+    order.pop_back();
+    return;
+  }
+  const auto at = std::find(order.begin(), order.end(), id);
+  if (at != order.end()) order.erase(at);
+}
+
 }  // namespace tessaly

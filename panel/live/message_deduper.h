@@ -28,6 +28,12 @@ class MessageDeduper {
   // consistent (the oldest may be forgotten without the new one recorded).
   bool accept(const std::string& id);
 
+  // Takes back an accepted id whose message could not be handled, so that a
+  // redelivery of it is accepted. An id that an accept pushed out of the
+  // window to make room stays forgotten. Nothing for an id not remembered.
+  // Never throws.
+  void forget(const std::string& id) noexcept;
+
   // How many ids are remembered now (never more than the capacity).
   std::size_t size() const noexcept { return order.size(); }
 

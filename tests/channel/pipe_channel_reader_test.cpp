@@ -136,6 +136,35 @@ TEST_F(PipeChannelReaderTest, PartialMessageReservesRoomForItAndOneMoreRead) {
   EXPECT_GE(reader_.BufferedCapacity(), wire.size() + 4095);
 }
 
+TEST_F(PipeChannelReaderTest, AnnouncedSizeIsNotReservedBeyondWhatArrives) {
+  // A peer announces 120 MiB and sends 1 KiB of it: the reader holds about
+  // what came, not what was promised.
+  const std::string header = RawMessage(120u << 20, 7, 1);
+  ASSERT_TRUE(Feed(reader_, header + std::string(1024, 'p')));
+  EXPECT_EQ(reader_.BufferedBytes(), 16u + 1024u);
+  EXPECT_LT(reader_.BufferedCapacity(), std::size_t(1) << 20);
+
+  // A large message that does arrive grows the buffer by doubling, is
+  // delivered whole, and the buffer is given back afterwards.
+  const std::string big = UserMessage(9, std::string(3u << 20, 'b'));
+  std::size_t growths = 0;
+  std::size_t capacity = reader_.BufferedCapacity();
+  reader_.Reset();
+  for (std::size_t at = 0; at < big.size(); at += 4096) {
+    ASSERT_TRUE(
+        reader_.TranslateInput(big.data() + at, std::min<std::size_t>(4096, big.size() - at)));
+    if (reader_.BufferedCapacity() != capacity) {
+      capacity = reader_.BufferedCapacity();
+      ++growths;
+      EXPECT_LE(capacity, 2 * (reader_.BufferedBytes() + 4096)) << "grows with what arrived";
+    }
+  }
+  ASSERT_EQ(delegate_.messages.size(), 1u);
+  EXPECT_EQ(delegate_.messages[0].data.size(), 3u << 20);
+  EXPECT_LT(growths, 20u) << "doubling, not a step per read";
+  EXPECT_LE(reader_.BufferedCapacity(), std::size_t(64) << 10);
+}
+
 // --- Sizes beyond the 128 MiB limit ------------------------------------------
 
 TEST_F(PipeChannelReaderTest, HeaderAnnouncingMoreThanTheLimitFailsAsSoonAsItArrives) {

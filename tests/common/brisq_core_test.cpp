@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -236,6 +237,37 @@ TEST_F(BrisqEventTest, CreateFailureLogsAndLeavesEmpty) {
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ("Failed to CreateEventW(6," + std::string(BrisqErrorText(6)) + ")\n",
             Message(lines[0].text));
+}
+
+// The one owner: each kind's empty values own nothing, a move leaves the
+// source empty, resetting to the held value keeps it open, a view is unmapped.
+TEST(BrisqHandleOwner, EmptyValuesMovesResetsAndViews) {
+  const std::wstring name = UniqueName(L"Owner");
+  BrisqHandle event(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  ASSERT_TRUE(event.IsValid());
+  BrisqHandle moved(std::move(event));
+  EXPECT_FALSE(event.IsValid());
+  moved.Reset(moved.Get());
+  EXPECT_TRUE(EventExists(name)) << "resetting to the held handle must not close it";
+  HANDLE raw = moved.Detach();
+  EXPECT_TRUE(EventExists(name));
+  BrisqHandle(raw).Reset();
+  EXPECT_FALSE(EventExists(name));
+
+  EXPECT_FALSE(BrisqFileHandle().IsValid());
+  EXPECT_FALSE(BrisqFileHandle(nullptr).IsValid());
+  EXPECT_FALSE(BrisqFileHandle(INVALID_HANDLE_VALUE).IsValid());
+
+  BrisqHandle mapping(
+      ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, nullptr));
+  ASSERT_TRUE(mapping.IsValid());
+  BrisqMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  ASSERT_TRUE(view.IsValid());
+  void* address = view.Get();
+  view.Reset();
+  MEMORY_BASIC_INFORMATION info = {};
+  ASSERT_NE(::VirtualQuery(address, &info, sizeof(info)), 0u);
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE)) << "the view is unmapped";
 }
 
 // Creating or opening again must not leak the handle held before.

@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "BrisqFramework/Common/BrisqFile.h"
 #include "BrisqFramework/Common/LogMessage.h"
@@ -161,6 +164,34 @@ TEST(LogFileWriting, RetriesOpeningOnTheNextLine) {
   SetLogFile(park.path().c_str());
   ::DeleteFileW(path.c_str());
   ::RemoveDirectoryW(dir.c_str());
+}
+
+TEST(LogFileWriting, ChoosingTheFileWhileOtherThreadsLogLosesAndTearsNoLine) {
+  LogCapture capture(LogClock::kDriven, 0);
+  TempLog a(L"choice_a");
+  TempLog b(L"choice_b");
+  TempLog after(L"choice_after");
+  ASSERT_TRUE(SetLogFile(a.path().c_str()));
+  constexpr int kThreads = 3;
+  constexpr int kPerThread = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kPerThread; ++i) BRISQ_LOG(INFO) << "t" << t << " " << i;
+    });
+  }
+  for (int i = 0; i < 40; ++i) EXPECT_TRUE(SetLogFile((i % 2 ? a : b).path().c_str()));
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_TRUE(SetLogFile(after.path().c_str()));  // closes a or b
+
+  std::istringstream lines(ReadAll(a.path()) + ReadAll(b.path()));
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    EXPECT_EQ(0u, line.rfind(std::string(LogCapture::kInfoPrefix) + ": t", 0)) << line;
+  }
+  EXPECT_EQ(kThreads * kPerThread, count);
 }
 
 TEST(LogFileWriting, PathLongerThan259IsRefused) {

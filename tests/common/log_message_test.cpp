@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,11 +15,44 @@
 #include "BrisqFramework/Common/StringPrintf.h"
 #include "tests/support/log_capture.h"
 
+namespace {
+// While set, every operator new of this thread throws std::bad_alloc: the
+// record's own formatting then runs out of memory.
+thread_local bool t_out_of_memory = false;
+}  // namespace
+
+// The replacements pair malloc with free; GCC cannot see that they replace
+// the global operators and warns at every inlined call.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+  if (t_out_of_memory) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
 namespace BrisqFramework {
 namespace {
 
 using test_support::LogCapture;
 using test_support::LogClock;
+
+// Streamed last into a record: memory runs out from there on, so the
+// record's end (where the line is formatted) fails.
+struct OutOfMemoryFromHere {};
+std::ostream& operator<<(std::ostream& out, OutOfMemoryFromHere) {
+  t_out_of_memory = true;
+  return out;
+}
+
+std::atomic<int> g_throwing_sink_calls{0};
+int32_t ThrowingSink(int32_t, const char*, int32_t, const char*) {
+  ++g_throwing_sink_calls;
+  throw std::runtime_error("sink failed");
+}
 
 // Bytes handed to the log-file writer.
 std::mutex g_file_mutex;
@@ -195,6 +231,28 @@ TEST_F(LogMessageTest, RefusedLinesReachNeitherSinkNorFile) {
   EXPECT_EQ(3u, capture.Lines().size());
   const std::string line = std::string(LogCapture::kInfoPrefix) + ": again\n";
   EXPECT_EQ(line + line + line, FileBytes());
+}
+
+// --- Failures inside a record lose that line only ---------------------------------------
+
+TEST_F(LogMessageTest, ThrowingSinkLosesTheLineAndLoggingGoesOn) {
+  LogCapture capture{LogClock::kDriven};
+  SetLogFileWriter(&CaptureFile);
+  SetLogOutputHook(&ThrowingSink);
+  g_throwing_sink_calls = 0;
+  BRISQ_LOG_AT(ERROR) << "first";
+  BRISQ_LOG(INFO) << "second";
+  EXPECT_EQ(g_throwing_sink_calls, 2);
+  EXPECT_EQ("", FileBytes());
+}
+
+TEST_F(LogMessageTest, FormattingOutOfMemoryLosesTheLineAndLoggingGoesOn) {
+  LogCapture capture{LogClock::kDriven};
+  BRISQ_LOG_AT(ERROR) << "lost " << std::string(200, 'x') << OutOfMemoryFromHere();
+  t_out_of_memory = false;
+  BRISQ_LOG(INFO) << "after";
+  ASSERT_EQ(1u, capture.Lines().size());
+  EXPECT_EQ(std::string(LogCapture::kInfoPrefix) + ": after\n", capture.Lines()[0].text);
 }
 
 // --- Threads ---------------------------------------------------------------------------

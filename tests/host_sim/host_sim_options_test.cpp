@@ -17,10 +17,11 @@ TEST(HostSimOptions, NoArgumentsRunTheBuiltInAudience) {
 TEST(HostSimOptions, ValuesAreReadStrictly) {
   HostSimOptions o;
   std::string error;
-  ASSERT_TRUE(parse_options({"--rate", "12.5", "--keywords", "A,b", "--vote-share", "0.5,0.25",
-                             "--layout-mode", "-2147483648", "--seed", "18446744073709551615",
-                             "--demo", "out dir", "--labels", "火锅,烧烤", "--print-log"},
-                            o, error))
+  ASSERT_TRUE(
+      parse_options({"--rate", "12.5", "--keywords", "A,b", "--vote-share", "0.5,0.25",
+                     "--layout-mode", "-2147483648", "--seed", "18446744073709551615", "--demo",
+                     "out dir", "--labels", "火锅,烧烤", "--print-log", "--sample-every", "10"},
+                    o, error))
       << error;
   EXPECT_EQ(o.audience.comments_per_second, 12.5);
   EXPECT_EQ(o.audience.keywords, (std::vector<std::string>{"A", "b"}));
@@ -30,6 +31,7 @@ TEST(HostSimOptions, ValuesAreReadStrictly) {
   EXPECT_TRUE(o.demo);
   EXPECT_EQ(o.out_dir, "out dir");
   EXPECT_TRUE(o.print_log);
+  EXPECT_EQ(o.sample_every_s, 10u);
 }
 
 TEST(HostSimOptions, MistakesAreNamed) {
@@ -42,6 +44,7 @@ TEST(HostSimOptions, MistakesAreNamed) {
       {{"--rate"}, "--rate needs a value"},
       {{"--title"}, "--title needs a value"},
       {{"--channels", "0"}, "bad value for --channels: 0"},
+      {{"--sample-every", "0"}, "bad value for --sample-every: 0"},
       {{"--channels", "4294967296"}, "bad value for --channels: 4294967296"},
       {{"--viewers", "+3"}, "bad value for --viewers: +3"},
       {{"--rate", "5x"}, "bad value for --rate: 5x"},

@@ -283,6 +283,41 @@ TEST_F(BrisqMessagePumpIOBrokenPipe, PeerCloseReachesTheObserverAndEndsThePump) 
   EXPECT_GE(capture.IndexOf(kLogInfo, "BrisqMessagePumpIO::Close [end]"), 0);
 }
 
+// A dequeue that fails the way a closed or abandoned port does: no packet,
+// the error from g_port_error. Counts its calls.
+std::atomic<DWORD> g_port_error{0};
+std::atomic<int> g_dequeue_calls{0};
+BOOL WINAPI FailingDequeue(HANDLE, LPDWORD, PULONG_PTR, LPOVERLAPPED* overlapped, DWORD) {
+  ++g_dequeue_calls;
+  *overlapped = nullptr;
+  ::Sleep(1);
+  ::SetLastError(g_port_error);
+  return FALSE;
+}
+
+TEST_F(BrisqMessagePumpIOBrokenPipe, PortGoneErrorsEndThePumpInsteadOfSpinning) {
+  // ERROR_INVALID_HANDLE and ERROR_ABANDONED_WAIT_0, by value; a pump of
+  // its own for each.
+  for (DWORD error : {6u, 735u}) {
+    SCOPED_TRACE(error);
+    capture.Clear();
+    g_port_error = error;
+    g_dequeue_calls = 0;
+    BrisqMessagePumpIO failing;
+    failing.SetDequeueForTesting(&FailingDequeue);
+    ASSERT_TRUE(failing.Open());
+    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, failing.ThreadId());
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0) << "the pump thread must end";
+    ::CloseHandle(thread);
+    EXPECT_EQ(g_dequeue_calls, 1);
+    EXPECT_EQ(capture.Count(kLogError, StringPrintf("GetQueuedCompletionStatus unknown error [%u]",
+                                                    static_cast<unsigned>(error))),
+              1);
+    failing.Close();
+  }
+}
+
 // --- Lifecycle: open, close, re-open, destruction; the pump thread's name ---
 
 TEST(BrisqMessagePumpIOLifecycle, OpenAndCloseLogTheirSteps) {

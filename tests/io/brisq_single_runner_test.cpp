@@ -237,6 +237,62 @@ TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
   EXPECT_TRUE(runner.Close());
 }
 
+TEST(BrisqSingleRunnerState, CloseDuringOnStartStaysClosingAndTheWorkerEnds) {
+  RecordingRunner runner;
+  BrisqEvent hold;
+  BrisqEvent inStart;
+  ASSERT_TRUE(hold.CreateEvent(nullptr));
+  ASSERT_TRUE(inStart.CreateEvent(nullptr));
+  runner.holdStart = &hold;
+  runner.inStart = &inStart;
+  auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
+  ASSERT_TRUE(inStart.Wait(5000));
+  auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
+  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
+  hold.SetEvent();
+  EXPECT_TRUE(closed.get()) << "the worker ends";
+  EXPECT_TRUE(opened.get());
+  EXPECT_EQ(runner.stateInStop, BrisqSingleRunner::kClosing) << "never turned running";
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
+  EXPECT_FALSE(runner.Submit([] {}));
+}
+
+TEST(BrisqSingleRunnerState, OpenGivesUpAfterOneSecondAndTheLateStartStillWorks) {
+  RecordingRunner runner;
+  BrisqEvent hold;
+  ASSERT_TRUE(hold.CreateEvent(nullptr));
+  runner.holdStart = &hold;
+  const ULONGLONG begin = ::GetTickCount64();
+  ASSERT_TRUE(runner.Open()) << "the worker exists";
+  const ULONGLONG waited = ::GetTickCount64() - begin;
+  EXPECT_GE(waited, 900u);
+  EXPECT_LT(waited, 5000u);
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
+  // The worker signals the start event after Open stopped waiting for it.
+  hold.SetEvent();
+  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
+  std::atomic<int> ran{0};
+  ASSERT_TRUE(runner.Submit([&] { ran++; }));
+  Drain(runner);
+  EXPECT_EQ(ran.load(), 1);
+  EXPECT_TRUE(runner.Close());
+}
+
+TEST(BrisqSingleRunnerClose, DestructorJoinsAWorkerNeverClosed) {
+  std::atomic<DWORD> worker{0};
+  {
+    BrisqSingleRunner runner;
+    ASSERT_TRUE(runner.Open());
+    ASSERT_TRUE(runner.Submit([&] { worker = ::GetCurrentThreadId(); }));
+    Drain(runner);
+  }
+  const HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, worker.load());
+  if (thread != nullptr) {  // null: the thread is gone entirely
+    EXPECT_EQ(::WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "joined before the runner went";
+    ::CloseHandle(thread);
+  }
+}
+
 TEST(BrisqSingleRunnerState, SecondOpenWhileRunningIsRefused) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());

@@ -62,6 +62,25 @@ TEST(MessageDeduperRefusals, ZeroCapacityRefusesEverything) {
   EXPECT_EQ(deduper.size(), 0u);
 }
 
+// --- Taking an id back (its message could not be handled) ---------------------
+
+TEST(MessageDeduperForget, ForgottenIdIsAcceptedAgainAndFreesItsPlace) {
+  MessageDeduper deduper(3);
+  ASSERT_TRUE(deduper.accept("a"));
+  ASSERT_TRUE(deduper.accept("b"));
+  ASSERT_TRUE(deduper.accept("c"));
+  deduper.forget("c");  // the newest
+  deduper.forget("a");  // the oldest
+  deduper.forget("x");  // never seen: nothing
+  EXPECT_EQ(deduper.size(), 1u);
+  EXPECT_TRUE(deduper.accept("c"));
+  EXPECT_TRUE(deduper.accept("a"));
+  // Three remembered again (b, c, a): the next id pushes out b, the oldest.
+  EXPECT_TRUE(deduper.accept("d"));
+  EXPECT_TRUE(deduper.accept("b"));
+  EXPECT_FALSE(deduper.accept("a"));
+}
+
 // --- The window: counted in distinct accepted ids, oldest forgotten first ----
 
 TEST(MessageDeduperWindow, PanelSizedWindowForgetsTheOldestId) {

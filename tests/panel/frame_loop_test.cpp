@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#include "tests/support/failing_allocator.h"
+#include "tests/support/log_capture.h"
 #include "panel/app_context.h"
 #include "panel/frame_loop.h"
 
@@ -17,6 +20,18 @@ using namespace std::chrono_literals;
 namespace {
 
 uint64_t fake_clock() { return 123456789; }
+
+// A clock read inside the first pass whose allocation fails, on the frame
+// thread itself.
+std::atomic<int> g_clock_reads{0};
+std::atomic<void*> g_escape{nullptr};
+uint64_t clock_failing_first() {
+  if (g_clock_reads++ == 0) {
+    test_support::ScopedAllocationFailure failure(1);
+    g_escape.store(::operator new(16));  // throws
+  }
+  return 1;
+}
 
 std::size_t packets_sent(RecordingClient& client) {
   std::lock_guard<std::mutex> lock(client.mutex);
@@ -87,4 +102,26 @@ TEST(FrameLoop, SendsTheCurrentPictureOnlyWhileConnectedAndStopsOnRequest) {
   app.stopping = true;
   app.frame_thread.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
+}
+
+// An allocation failing on the frame thread drops that frame; the thread
+// goes on sending (an exception would end the process).
+TEST(FrameLoop, AllocationFailureDropsOneFrameAndTheLoopGoesOn) {
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
+  RecordingClient client;
+  AppContext app;
+  app.client.reset(&client);
+  app.frame_pixels.assign(648000, 0x33);
+  app.connected = true;
+  app.frame_thread = std::thread(frame_loop, std::ref(app), clock_failing_first);
+  std::this_thread::sleep_for(350ms);
+  app.stopping = true;
+  app.frame_thread.join();
+  EXPECT_GE(packets_sent(client), 1u);
+  EXPECT_GE(g_clock_reads.load(), 2);
+  bool logged = false;
+  for (const auto& line : capture.Lines()) {
+    logged |= line.text.find("] : Failed to frame_loop: out of memory\n") != std::string::npos;
+  }
+  EXPECT_TRUE(logged);
 }

@@ -123,3 +123,38 @@ TEST(LaunchOptions, AcceptedValuesReachCreateAndDisconnectEndsWith0) {
     EXPECT_EQ(folder.read(L"log_sink.txt"), "1");  // the sink keeps every line to itself
   }
 }
+
+// The manifest Windows reads when it starts the program (resource type 24,
+// id 1): Common Controls 6, the supported systems, no elevation, and no DPI
+// awareness (the layout is in fixed pixels; the system scales the window).
+TEST(LaunchManifest, ProgramCarriesCommonControls6SupportedOsAsInvokerAndNoDpiAwareness) {
+  const std::wstring exe = BuildFolder() + L"Tessaly.exe";
+  const HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  std::string manifest;
+  if (const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+    const HGLOBAL loaded = ::LoadResource(module, found);
+    const auto* bytes = static_cast<const char*>(::LockResource(loaded));
+    if (bytes != nullptr) manifest.assign(bytes, ::SizeofResource(module, found));
+  }
+  ::FreeLibrary(module);
+  ASSERT_FALSE(manifest.empty());
+
+  const auto has = [&](const std::string& text) {
+    return manifest.find(text) != std::string::npos;
+  };
+  const std::size_t controls = manifest.find(R"(name="Microsoft.Windows.Common-Controls")");
+  ASSERT_NE(controls, std::string::npos);
+  const std::size_t end = manifest.find("/>", controls);
+  const std::string identity = manifest.substr(controls, end - controls);
+  EXPECT_NE(identity.find(R"(version="6.0.0.0")"), std::string::npos) << identity;
+  EXPECT_NE(identity.find(R"(publicKeyToken="6595b64144ccf1df")"), std::string::npos) << identity;
+  EXPECT_TRUE(has("<dependentAssembly>"));
+  EXPECT_TRUE(has(R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)"));  // 10, 11
+  EXPECT_TRUE(has(R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)"));
+  EXPECT_FALSE(has("dpiAwareness"));
+  const std::size_t dpi = manifest.find("<dpiAware ");
+  if (dpi != std::string::npos) {
+    EXPECT_NE(manifest.find(">false</dpiAware>", dpi), std::string::npos);
+  }
+}

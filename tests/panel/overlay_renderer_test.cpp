@@ -169,7 +169,7 @@ TEST(RebuildOverlay, SwapsTheNewPictureIntoTheFrame) {
   rebuild_overlay(app);
   const Picture idle = app.frame_pixels;
   EXPECT_EQ(idle, render(0, app.engine));
-  app.overlay_mode = 2;
+  app.overlay_mode = OverlayMode::Comment;
   app.confirmed_text = L"评论";
   rebuild_overlay(app);
   EXPECT_EQ(app.frame_pixels, render(2, app.engine, L"评论"));

@@ -6,8 +6,11 @@
 #include <future>
 #include <thread>
 
+#include "tests/support/failing_allocator.h"
+#include "tests/support/log_capture.h"
 #include "panel/app_context.h"
 #include "panel/panel_commands.h"
+#include "panel/window_messages.h"
 #include "panel/window_proc.h"
 
 using namespace tessaly;
@@ -57,8 +60,8 @@ std::future<std::wstring> answer_next_box() {
 
 class PanelCommandsTest : public ::testing::Test {
  protected:
+  // The window works on the context it is created with; g_app stays unset.
   void SetUp() override {
-    g_app = &app;
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = window_proc;
@@ -72,7 +75,6 @@ class PanelCommandsTest : public ::testing::Test {
   void TearDown() override {
     app.closing = true;
     ::DestroyWindow(app.hwnd);
-    g_app = nullptr;
   }
 
   std::wstring list_entry(int index) {
@@ -89,6 +91,16 @@ class PanelCommandsTest : public ::testing::Test {
 
 // A comment that arrives between a refill and the click shifts every
 // candidate: the selected row must not be mapped onto the wrong comment.
+TEST_F(PanelCommandsTest, ControlsTakeTheFontsOfTheirOwnContext) {
+  ASSERT_NE(app.title_font.Get(), nullptr);
+  ASSERT_NE(app.ui_font.Get(), nullptr);
+  const HWND heading = ::GetWindow(app.hwnd, GW_CHILD);
+  EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(heading, WM_GETFONT, 0, 0)),
+            app.title_font.Get());
+  EXPECT_EQ(reinterpret_cast<HFONT>(::SendDlgItemMessageW(app.hwnd, kIdTitle, WM_GETFONT, 0, 0)),
+            app.ui_font.Get());
+}
+
 TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
   app.engine.ingest(comment("m1", "a", "picked"));
   refresh_candidates(app);
@@ -107,7 +119,7 @@ TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
   ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_SETCURSEL, 1, 0);
   confirm_candidate(app);
   EXPECT_EQ(app.confirmed_text, L"picked");
-  EXPECT_EQ(app.overlay_mode, static_cast<std::int32_t>(OverlayMode::Comment));
+  EXPECT_TRUE(app.overlay_mode == OverlayMode::Comment);
 }
 
 TEST_F(PanelCommandsTest, EntriesWithoutNicknameOrWithBadUtf8) {
@@ -117,4 +129,28 @@ TEST_F(PanelCommandsTest, EntriesWithoutNicknameOrWithBadUtf8) {
   refresh_candidates(app);
   EXPECT_EQ(::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_GETCOUNT, 0, 0), 1);
   EXPECT_EQ(list_entry(0), L"");
+}
+
+// Every allocation of a comment's handling fails in turn: the message is
+// dropped inside window_proc (no exception reaches the system's dispatch)
+// and the window goes on with the next one.
+TEST_F(PanelCommandsTest, AllocationFailureDropsOnlyThatMessage) {
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
+  bool failed = true;
+  for (int n = 1; failed; ++n) {
+    SCOPED_TRACE(n);
+    auto* posted = new LiveComment(comment("m" + std::to_string(n), "n", "text"));
+    test_support::ScopedAllocationFailure failure(n);
+    EXPECT_EQ(::SendMessageW(app.hwnd, kMsgComment, 0, reinterpret_cast<LPARAM>(posted)), 0);
+    failed = test_support::AllocationFailed();
+  }
+  bool logged = false;
+  for (const auto& line : capture.Lines()) {
+    logged |= line.text.find("] : Failed to window_proc: out of memory\n") != std::string::npos;
+  }
+  EXPECT_TRUE(logged);
+  ::SendMessageW(app.hwnd, kMsgComment, 0,
+                 reinterpret_cast<LPARAM>(new LiveComment(comment("last", "n", "after"))));
+  refresh_candidates(app);
+  EXPECT_EQ(list_entry(0), L"n：after");  // newest first
 }

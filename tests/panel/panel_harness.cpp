@@ -60,9 +60,11 @@ void PanelFolder::send(const std::wstring& name, const std::string& bytes) const
   ::MoveFileW((path_ + L"inbox\\" + name + L".part").c_str(), (path_ + L"inbox\\" + name).c_str());
 }
 
-PanelProcess::PanelProcess(const PanelFolder& folder, const std::wstring& arguments) {
+PanelProcess::PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
+                           bool inherit_handles) {
   test_support::ChildOptions options;
   options.working_folder = folder.path();
+  options.inherit_all_handles = inherit_handles;
   process_.Start(L"\"" + folder.path() + L"Tessaly.exe\" " + arguments, options);
 }
 

@@ -38,9 +38,12 @@ class PanelFolder {
 };
 
 // A running Tessaly.exe; killed if still running when the object goes away.
+// With `inherit_handles` it gets every inheritable handle of this process,
+// as from a host that captures its children's output.
 class PanelProcess {
  public:
-  PanelProcess(const PanelFolder& folder, const std::wstring& arguments);
+  PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
+               bool inherit_handles = false);
   PanelProcess(const PanelProcess&) = delete;
   PanelProcess& operator=(const PanelProcess&) = delete;
 

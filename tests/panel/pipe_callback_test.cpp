@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
+#include "tests/support/failing_allocator.h"
+#include "tests/support/log_capture.h"
 #include "panel/app_context.h"
 #include "panel/pipe_callback.h"
 #include "panel/window_messages.h"
@@ -54,6 +57,22 @@ class PipeCallbackTest : public ::testing::Test {
 std::string comment_json(const std::string& id, const std::string& content) {
   return R"({"msg_type_str":"live_comment","msg_id":")" + id + R"(","nickname":"n","content":")" +
          content + R"("})";
+}
+
+// Plays the system refusing posts of comments, as Windows does when the
+// thread's queue already holds 10000 messages.
+bool g_queue_full = false;
+BOOL WINAPI post_unless_full(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (g_queue_full && message == kMsgComment) {
+    ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return FALSE;
+  }
+  return ::PostMessageW(hwnd, message, wparam, lparam);
+}
+
+// The message of a captured line, after its header.
+std::string message_of(const test_support::LogLine& line) {
+  return line.text.substr(line.text.find("] : ") + 4);
 }
 
 }  // namespace
@@ -136,4 +155,54 @@ TEST_F(PipeCallbackTest, UnreadableOrEmptyMessagesAreIgnored) {
   app.connected = false;
   message(text);
   EXPECT_EQ(posted().size(), 1u);
+}
+
+TEST_F(PipeCallbackTest, RefusedPostsAreTakenBackSoRedeliveriesCount) {
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
+  app.post_message = &post_unless_full;
+  g_queue_full = true;
+  for (int i = 1; i <= 5; ++i) message(comment_json("m" + std::to_string(i), "x"));
+  g_queue_full = false;
+  EXPECT_TRUE(posted().empty());
+  EXPECT_EQ(app.comments_lost, 5u);
+  // The running total, at the first loss and whenever it doubles.
+  std::vector<std::string> warnings;
+  for (const auto& line : capture.Lines()) {
+    EXPECT_EQ(line.severity, 1);
+    warnings.push_back(message_of(line));
+  }
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{"Failed to PostMessage(comment), lost so far: 1\n",
+                                      "Failed to PostMessage(comment), lost so far: 2\n",
+                                      "Failed to PostMessage(comment), lost so far: 4\n"}));
+  // The host's redelivery of every lost comment counts.
+  for (int i = 1; i <= 5; ++i) message(comment_json("m" + std::to_string(i), "again"));
+  EXPECT_EQ(posted().size(), 5u);
+}
+
+// An allocation failing anywhere in the callback drops the event without an
+// exception reaching the library; a comment that did not reach the window is
+// not recorded as seen, so the redelivery brings each comment exactly once.
+TEST_F(PipeCallbackTest, AllocationFailureDropsTheEventAndKeepsRedeliveriesWhole) {
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
+  const std::string text = "[" + comment_json("a", "1") + "," + comment_json("b", "2") + "]";
+  bool failed = true;
+  for (int n = 1; failed; ++n) {
+    SCOPED_TRACE(n);
+    app.deduper = MessageDeduper(kDedupeCapacity);
+    capture.Clear();
+    {
+      test_support::ScopedAllocationFailure failure(n);
+      message(text);
+      failed = test_support::AllocationFailed();
+    }
+    message(text);  // the host delivers it again
+    std::multiset<std::string> ids;
+    for (const Posted& p : posted()) ids.insert(p.comment->msg_id);
+    EXPECT_EQ(ids, (std::multiset<std::string>{"a", "b"}));
+    const auto lines = capture.Lines();
+    if (failed && !lines.empty() && lines.back().severity == 2) {
+      EXPECT_EQ(message_of(lines.back()), "Failed to pipe_callback: out of memory\n");
+    }
+  }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -11,6 +12,10 @@
 
 #include "BrisqFramework/Common/BrisqClock.h"
 #include "BrisqFramework/Common/LogMessage.h"
+#include "BrisqFramework/IO/BrisqMessagePumpIO.h"
+#include "BrisqFramework/IO/BrisqSingleRunner.h"
+#include "BrisqFramework/IO/BrisqThread.h"
+#include "tests/support/failing_allocator.h"
 #include "header_order.h"
 #include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
@@ -346,3 +351,119 @@ TEST(InterfaceSlots, SendMessageReachesSlotSevenInEitherIncludeOrder) {
 }
 
 }  // namespace
+
+// --- No exception crosses a boundary (allocation failures injected) ------------------
+
+namespace {
+
+// The message of a captured line, after its header.
+std::string MessageOf(const test_support::LogLine& line) {
+  return line.text.substr(line.text.find("] : ") + 4);
+}
+
+bool Logged(const LogCapture& capture, const std::string& message) {
+  for (const auto& line : capture.Lines()) {
+    if (line.severity == 2 && MessageOf(line) == message + "\n") return true;
+  }
+  return false;
+}
+
+// One allocation that the compiler cannot leave out.
+std::atomic<void*> g_escape{nullptr};
+void Allocate() {
+  g_escape.store(::operator new(64));
+  ::operator delete(g_escape.exchange(nullptr));
+}
+
+// Work whose first allocation fails.
+void FailingWork() {
+  test_support::ScopedAllocationFailure failure(1);
+  Allocate();
+}
+
+class CountingObserver : public BrisqFramework::IO::BrisqMessagePumpIO::Observer {
+ public:
+  void OnCompletion(OVERLAPPED*, DWORD, DWORD) override {
+    if (calls.fetch_add(1) == 0) FailingWork();  // only the first one fails
+  }
+  std::atomic<int> calls{0};
+};
+
+}  // namespace
+
+TEST(Boundaries, ExportsReturnZeroAndHandOutNothing) {
+  LogCapture capture{LogClock::kDriven};
+  Quenlo::IPipeClient* client = reinterpret_cast<Quenlo::IPipeClient*>(1);
+  Quenlo::IPipeServer* server = reinterpret_cast<Quenlo::IPipeServer*>(1);
+  {
+    test_support::ScopedAllocationFailure failure(1);
+    EXPECT_EQ(CreatePipeClient(&client), 0);
+  }
+  {
+    test_support::ScopedAllocationFailure failure(1);
+    EXPECT_EQ(CreatePipeServer(&server), 0);
+  }
+  EXPECT_EQ(client, nullptr);
+  EXPECT_EQ(server, nullptr);
+  EXPECT_TRUE(Logged(capture, "Failed to CreatePipeClient: out of memory"));
+  EXPECT_TRUE(Logged(capture, "Failed to CreatePipeServer: out of memory"));
+}
+
+// Every allocation of Create fails in turn: Create returns 0 (or 1 once none
+// failed), and Destroy and Release still leave nothing running.
+TEST(Boundaries, InterfaceMethodReturnsItsFailureValue) {
+  LogCapture capture{LogClock::kDriven};
+  const std::wstring name = L"boundary-" + std::to_wstring(::GetCurrentProcessId());
+  Quenlo::IPipeServer* server = nullptr;
+  ASSERT_EQ(CreatePipeServer(&server), 1);
+  server->Open(name.c_str(), 1);
+  bool failed = true;
+  int failures = 0;
+  for (int n = 1; failed; ++n) {
+    SCOPED_TRACE(n);
+    Quenlo::IPipeClient* client = nullptr;
+    ASSERT_EQ(CreatePipeClient(&client), 1);
+    int32_t created = 0;
+    {
+      test_support::ScopedAllocationFailure failure(n);
+      created = client->Create(name.c_str(), 1);
+      failed = test_support::AllocationFailed();
+    }
+    EXPECT_EQ(created, failed ? 0 : 1);
+    failures += failed ? 1 : 0;
+    client->Destroy();
+    EXPECT_EQ(client->Release(), 0u);
+  }
+  EXPECT_GT(failures, 3);
+  EXPECT_TRUE(Logged(capture, "Failed to PipeClient::Create: out of memory"));
+  server->Close();
+  server->Release();
+}
+
+TEST(Boundaries, ThreadTaskAndCompletionDropOnlyTheirWork) {
+  LogCapture capture{LogClock::kDriven};
+  BrisqFramework::IO::BrisqThread thread;
+  ASSERT_TRUE(thread.Submit(&FailingWork));
+  EXPECT_TRUE(thread.Close(10000));  // ended normally; the process lives on
+  EXPECT_TRUE(Logged(capture, "Failed to BrisqThread::Run: out of memory"));
+
+  BrisqFramework::IO::BrisqSingleRunner runner;
+  ASSERT_TRUE(runner.Open());
+  std::atomic<bool> next_ran{false};
+  ASSERT_TRUE(runner.Submit(&FailingWork));
+  ASSERT_TRUE(runner.Submit([&] { next_ran = true; }));
+  runner.Close();
+  EXPECT_TRUE(next_ran.load());
+  EXPECT_TRUE(Logged(capture, "Failed to BrisqSingleRunner::RunTask: out of memory"));
+
+  BrisqFramework::IO::BrisqMessagePumpIO pump;
+  CountingObserver observer;
+  OVERLAPPED first{}, second{};
+  ASSERT_TRUE(pump.Open());
+  ASSERT_TRUE(pump.PostTask(&first, &observer));
+  ASSERT_TRUE(pump.PostTask(&second, &observer));
+  for (int i = 0; i < 500 && observer.calls.load() < 2; ++i) ::Sleep(10);
+  pump.Close();
+  EXPECT_EQ(observer.calls.load(), 2);
+  EXPECT_TRUE(Logged(capture, "Failed to BrisqMessagePumpIO::OnCompletion: out of memory"));
+}

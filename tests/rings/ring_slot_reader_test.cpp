@@ -46,8 +46,8 @@ class SmallRing {
     return used;
   }
 
-  RingRead Read(int32_t* index, MediaPacket* out) {
-    return Quenlo::ReadRingSlot(base(), size(), kind_, index, out);
+  RingRead Read(int32_t* index, MediaPacket* out, Quenlo::RingDelivery* delivered = nullptr) {
+    return Quenlo::ReadRingSlot(base(), size(), kind_, index, out, delivered);
   }
 
   void SetU32(size_t offset, uint32_t value) { Quenlo::StoreU32(base() + offset, value); }
@@ -102,7 +102,9 @@ TEST(RingReadVideo, PlanesPointIntoTheSlotAtTheTableOffsets) {
   EXPECT_EQ(out.data[1], payload + 256);
   EXPECT_EQ(out.data[2], payload + 256 + 64);
   for (int i = 3; i < 8; ++i) EXPECT_EQ(out.data[i], nullptr) << "pointer " << i;
-  EXPECT_EQ(out.linesize[1], 16) << "strides are handed on as stored";
+  EXPECT_EQ(out.linesize[0], 16) << "strides are the row widths in the slot";
+  EXPECT_EQ(out.linesize[1], 8) << "strides are the row widths in the slot";
+  EXPECT_EQ(out.linesize[2], 8);
   EXPECT_EQ(out.timestamp, 77u);
   EXPECT_EQ(out.width, 16u);
   EXPECT_EQ(r.plane_count, 3u);
@@ -146,6 +148,58 @@ TEST(RingReadVideo, NegativeLastIndexCountsFromTheEnd) {
   ASSERT_EQ(r.status, RingRead::kRead);
   EXPECT_EQ(r.slot, 2);
   EXPECT_EQ(out.timestamp, 3u);
+}
+
+TEST(RingReadVideo, PaddedSourceArrivesWithTheRowWidthsItLiesAtInTheSlot) {
+  // A two-plane 4 x 2 frame from a decoder that pads its rows to 16 bytes.
+  std::vector<uint8_t> y(32), uv(16);
+  for (size_t i = 0; i < y.size(); ++i) y[i] = static_cast<uint8_t>(i);
+  for (size_t i = 0; i < uv.size(); ++i) uv[i] = static_cast<uint8_t>(100 + i);
+  MediaPacket frame = Frame(3, 4, 2, 16);
+  frame.data[0] = y.data();
+  frame.data[1] = uv.data();
+  SmallRing ring(RingKind::kVideo);
+  ring.Write(frame);
+  int32_t index = -1;
+  MediaPacket out;
+  ASSERT_EQ(ring.Read(&index, &out).status, RingRead::kRead);
+  EXPECT_EQ(out.linesize[0], 4);
+  EXPECT_EQ(out.linesize[1], 4);
+  EXPECT_EQ(out.linesize[2], 16) << "a plane the format lacks keeps what was stored";
+  // Row 1 read at the delivered stride is the source's row 1, not sheared.
+  EXPECT_EQ(std::vector<uint8_t>(out.data[0] + out.linesize[0], out.data[0] + 2 * out.linesize[0]),
+            std::vector<uint8_t>(y.begin() + 16, y.begin() + 20));
+  EXPECT_EQ(out.data[1][0], 100);
+}
+
+// The wake-up a client gives the reader when it goes away comes without a
+// write: nothing already delivered, and no slot never written, goes out.
+TEST(RingReadVideo, OnlySlotsWrittenSinceTheLastDeliveryAreDelivered) {
+  SmallRing ring(RingKind::kVideo);
+  int32_t index = -1;
+  Quenlo::RingDelivery delivered;
+  MediaPacket out;
+  EXPECT_EQ(ring.Read(&index, &out, &delivered).status, RingRead::kNothingToRead)
+      << "a ring made but never written";
+  EXPECT_EQ(index, -1);
+
+  ring.Write(Frame(12, 2, 2, 8, 1));
+  ring.Write(Frame(12, 2, 2, 8, 2));
+  ASSERT_EQ(ring.Read(&index, &out, &delivered).status, RingRead::kRead);
+  EXPECT_EQ(out.timestamp, 2u) << "a late reader starts at the newest slot";
+  EXPECT_EQ(ring.Read(&index, &out, &delivered).status, RingRead::kNothingToRead)
+      << "a wake-up without a write";
+  EXPECT_EQ(index, 2);
+  ring.Write(Frame(12, 2, 2, 8, 3));
+  ASSERT_EQ(ring.Read(&index, &out, &delivered).status, RingRead::kRead);
+  EXPECT_EQ(out.timestamp, 3u);
+  // The writer going exactly once round the ring still counts as written.
+  for (uint64_t stamp = 4; stamp <= 6; ++stamp) ring.Write(Frame(12, 2, 2, 8, stamp));
+  for (uint64_t stamp = 4; stamp <= 6; ++stamp) {
+    ASSERT_EQ(ring.Read(&index, &out, &delivered).status, RingRead::kRead) << stamp;
+    EXPECT_EQ(out.timestamp, stamp);
+  }
+  EXPECT_EQ(ring.Read(&index, &out, &delivered).status, RingRead::kNothingToRead);
 }
 
 // --- Audio: every written slot is read exactly once ---
@@ -243,13 +297,12 @@ TEST(RingReadHostile, EveryImpossibleValueIsRefused) {
       {"negative stride",
        [](SmallRing& r) { Quenlo::StoreU32(r.slot(0) + 120, static_cast<uint32_t>(-8)); }, 0,
        "Failed to ReadPacket(invalid stride(0,-8))", 1},
-      {"planar stride reads past the slot",
+      {"planar rows past the slot",
        [](SmallRing& r) {
-         Quenlo::StoreU32(r.slot(0) + 36, 1);  // format 1, 2 x 4
-         Quenlo::StoreU32(r.slot(0) + 20, 4);
-         Quenlo::StoreU32(r.slot(0) + 120 + 4, 2000);
+         Quenlo::StoreU32(r.slot(0) + 36, 1);  // format 1, 2 x 1024
+         Quenlo::StoreU32(r.slot(0) + 20, 1024);
        },
-       0, "Failed to ReadPacket(video frame too large(2033,1024))", 1},
+       0, "Failed to ReadPacket(video frame too large(3072,1024))", 1},
   };
   for (const Hostile& c : cases) {
     SmallRing ring(RingKind::kVideo);
@@ -279,6 +332,8 @@ TEST(RingReadHostile, MappingShorterThanAHeader) {
   EXPECT_EQ(r.error, "Failed to ReadPacket(invalid ring header(0,0,20))");
 }
 
+// An oversized audio record is no longer skipped: a writer that truncates
+// what does not fit is heard, with the size clamped to what the slot holds.
 TEST(RingReadHostile, OversizedAudioIsSkippedAndTheNextSlotStillRead) {
   SmallRing ring(RingKind::kAudio, 256);
   int32_t index = -1;
@@ -286,12 +341,13 @@ TEST(RingReadHostile, OversizedAudioIsSkippedAndTheNextSlotStillRead) {
   ring.Write(Sound(8, 1));
   ASSERT_EQ(ring.Read(&index, &out).status, RingRead::kRead);
   ring.Write(Sound(8, 2));
-  Quenlo::StoreU32(ring.slot(1) + 152, 257);
-  const RingRead bad = ring.Read(&index, &out);
-  EXPECT_EQ(bad.status, RingRead::kRejected);
-  EXPECT_EQ(bad.error, "Failed to ReadPacket(audio data too large(257,256))");
-  EXPECT_EQ(bad.slot, 1);
-  EXPECT_EQ(out.data[0], nullptr);
+  Quenlo::StoreU32(ring.slot(1) + 152, 0xFFFFFFFFu);
+  const RingRead clamped = ring.Read(&index, &out);
+  ASSERT_EQ(clamped.status, RingRead::kRead) << clamped.error;
+  EXPECT_EQ(clamped.slot, 1);
+  EXPECT_EQ(out.audio_bytes, 256u);
+  EXPECT_EQ(out.data[0], ring.slot(1) + kRecord);
+  EXPECT_EQ(clamped.planes[0].Reach(), 256u);
   ring.Write(Sound(8, 3));
   ASSERT_EQ(ring.Read(&index, &out).status, RingRead::kRead);
   EXPECT_EQ(out.timestamp, 3u);

@@ -244,21 +244,30 @@ TEST(RingSlotRefusal, OversizedFramesAndPayloads) {
   EXPECT_EQ(StorePacket(slot.data(), 256, audio), "");
 }
 
-// The reader hands the packet's strides on, so rows read back at a stride
-// must stay inside the slot too; strides of planes the format lacks do not
-// count.
+// The reader hands the rows on at the table's width, so only the rows as
+// stored must fit the slot; a padded source stride does not count.
 TEST(RingSlotRefusal, RowsReadBackAtTheStrideMustFitTheSlot) {
   std::vector<uint8_t> src(1024, 9);
   MediaPacket p = Video(1, 16, 16);  // planes end at 384; plane 2 at 320, 8 rows of 8
   for (int i = 0; i < 3; ++i) p.data[i] = src.data();
   p.linesize[0] = 16;
   p.linesize[1] = 8;
-  p.linesize[2] = 99;  // 320 + 7 * 99 + 8 = 1021
-  p.linesize[3] = -1;
-  std::vector<uint8_t> slot = Slot(1024);
-  EXPECT_EQ(StorePacket(slot.data(), 1024, p), "");
-  p.linesize[2] = 100;  // 320 + 7 * 100 + 8 = 1028
-  ExpectRefused(p, 1024, "Failed to SendPacket(video frame too large(1028,1024))");
+  p.linesize[2] = 100;  // padded: 320 + 7 * 100 + 8 would be 1028
+  p.linesize[3] = -1;   // a plane the format lacks
+  std::vector<uint8_t> slot = Slot(384);
+  EXPECT_EQ(StorePacket(slot.data(), 384, p), "");
+  ExpectRefused(p, 383, "Failed to SendPacket(video frame too large(384,383))");
+
+  // A decoder's four-plane full-HD frame, rows padded to 1984 bytes, fills
+  // the slot exactly.
+  MediaPacket full = Video(15, 1920, 1080);
+  std::vector<uint8_t> rows(size_t{1984} * 1080);
+  for (int i = 0; i < 4; ++i) {
+    full.data[i] = rows.data();
+    full.linesize[i] = 1984;
+  }
+  std::vector<uint8_t> big = Slot(Quenlo::kVideoPayloadSize);
+  EXPECT_EQ(StorePacket(big.data(), Quenlo::kVideoPayloadSize, full), "");
 }
 
 TEST(RingSlotRefusal, MissingSourcePointers) {

@@ -11,9 +11,11 @@
 #include "BrisqFramework/Common/BrisqHandle.h"
 #include "BrisqFramework/Common/BrisqRefCount.h"
 #include "BrisqFramework/IO/BrisqSharedMemory.h"
+#include "Quenlo/ChannelObjectNames.h"
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/layout/RingLayout.h"
+#include "tests/rings_win/global_mapping_seam.h"
 #include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/unique_name.h"
@@ -77,6 +79,19 @@ const uint8_t* SlotPayload(const PipeMemory& memory, uint32_t slot, RingKind kin
   return memory.Header() + kRingHeaderSize + size_t(slot) * RingSlotSize(kind) + kPacketRecordSize;
 }
 
+// Little-endian reads at a byte offset, for the tests that pin the layout
+// with the peer's literal numbers rather than the code's constants.
+uint32_t U32At(const uint8_t* base, size_t offset) {
+  uint32_t v;
+  std::memcpy(&v, base + offset, sizeof(v));
+  return v;
+}
+uint64_t U64At(const uint8_t* base, size_t offset) {
+  uint64_t v;
+  std::memcpy(&v, base + offset, sizeof(v));
+  return v;
+}
+
 // --- Child process role -------------------------------------------------------------
 //
 // "--ring-child video-read <pipe name> <width> <height>": opens channel 0's
@@ -127,6 +142,52 @@ TEST(PipeMemoryNames, ChannelIndexAndPipeNameEndTheName) {
   EXPECT_EQ(PipeMemoryVideo::MappingName(1, nullptr), L"Global\\PIPE_VIDEO_1_");
   BrisqRef<PipeMemoryVideo> unnamed = MakeBrisqRef<PipeMemoryVideo>(nullptr);
   EXPECT_EQ(unnamed->Name(), L"");
+  // The client's and the server's other objects, from the same definitions.
+  EXPECT_EQ(ChannelObjectName(kVideoSemaphoreKind, 2, L"p"), L"Global\\VideoPipeSemaphore_2_p");
+  EXPECT_EQ(ChannelObjectName(kAudioSemaphoreKind, 0, L"p"), L"Global\\AudioPipeSemaphore_0_p");
+  EXPECT_EQ(ChannelObjectName(kAudioEventKind, 7, L"p"), L"Global\\AudioPipeEvent_7_p");
+  EXPECT_EQ(PipeMutexName(L"p"), L"Global\\PipeMutex_p");
+  EXPECT_EQ(LocalFormOf(L"Global\\PIPE_AUDIO_0_p"), L"Local\\PIPE_AUDIO_0_p");
+  EXPECT_EQ(LocalFormOf(L"Local\\PIPE_AUDIO_0_p"), L"");
+}
+
+// An ordinary user may not create "Global\" mappings: the writer makes the
+// "Local\" form, says so once per buffer, and the reader finds it there.
+TEST(PipeMemoryNamespace, RefusedGlobalMappingIsMadeLocalAndFoundByTheReader) {
+  const std::wstring pipe = UniquePipe();
+  const std::wstring global = PipeMemoryVideo::MappingName(0, pipe.c_str());
+  const std::wstring local = L"Local\\PIPE_VIDEO_0_" + pipe;
+  {
+    ring_test::GlobalMappingSeam seam(/*deny=*/false);
+    BrisqRef<PipeMemoryVideo> writer = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+    BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+    ASSERT_TRUE(writer->Create(MakeFrame(2, 2).packet));
+    ASSERT_TRUE(reader->Open());
+    EXPECT_EQ(seam.Created(), std::vector<std::wstring>{global}) << "names exactly as before";
+    EXPECT_EQ(seam.Opened(), std::vector<std::wstring>{global});
+  }
+  ring_test::GlobalMappingSeam seam(/*deny=*/true);
+  LogCapture capture{LogClock::kDriven};
+  BrisqRef<PipeMemoryVideo> writer = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+  Frame f = MakeFrame(4, 2);
+  ASSERT_TRUE(writer->Create(f.packet));
+  writer->Close();
+  ASSERT_TRUE(writer->Create(f.packet));
+  ASSERT_TRUE(writer->SendPacket(f.packet, 1));
+  EXPECT_EQ(seam.Created(), (std::vector<std::wstring>{global, local, global, local}));
+  const std::string ansi = BrisqFramework::BrisqAnsiFromWide(global.c_str());
+  EXPECT_EQ(Messages(capture),
+            std::vector<std::string>{
+                "Failed to Create(" + ansi + ") in the global namespace(access denied), created " +
+                BrisqFramework::BrisqAnsiFromWide(local.c_str()) + " instead"});
+  EXPECT_EQ(capture.Lines()[0].severity, 1) << "a WARNING";
+
+  BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
+  ASSERT_TRUE(reader->Open());
+  EXPECT_EQ(seam.Opened(), (std::vector<std::wstring>{global, local}));
+  MediaPacket out;
+  ASSERT_TRUE(reader->ReadPacket(&out));
+  EXPECT_EQ(std::memcmp(out.data[0], f.pixels.data(), 32), 0);
 }
 
 TEST(PipeMemoryLifecycle, CreateWritesTheHeaderAndCloseEmpties) {
@@ -272,6 +333,34 @@ TEST_F(VideoRing, ThreePacketsWrapTheWriterToSlotZero) {
   EXPECT_EQ(HeaderOf(*writer_).ack_requested, 1u);
 }
 
+// What the host's reader depends on, byte by byte: the header and slot 1's
+// record and payload after two packets.
+TEST_F(VideoRing, HeaderAndSlotBytesSitWhereThePeerReadsThem) {
+  Frame f = MakeFrame(8, 8);
+  ASSERT_TRUE(writer_->Create(f.packet));
+  ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
+  f.packet.timestamp = 0x1122334455667788ull;
+  ASSERT_TRUE(writer_->SendPacket(f.packet, 0));
+  const uint8_t* base = writer_->Header();
+  const struct {
+    size_t offset;
+    uint32_t value;
+  } header[] = {{0, 0}, {4, 1}, {8, 8294568}, {12, 3}, {24, 0xC0DE}, {28, 30}, {32, 2}, {36, 0}};
+  for (const auto& field : header) {
+    EXPECT_EQ(U32At(base, field.offset), field.value) << "header offset " << field.offset;
+  }
+  const uint8_t* slot1 = base + 48 + 8294568;
+  const struct {
+    size_t offset;
+    uint32_t value;
+  } record[] = {{0, 2}, {16, 8}, {20, 8}, {28, 0xC0DE}, {32, 30}, {36, 12}, {120, 32}};
+  for (const auto& field : record) {
+    EXPECT_EQ(U32At(slot1, field.offset), field.value) << "record offset " << field.offset;
+  }
+  EXPECT_EQ(U64At(slot1, 160), 0x1122334455667788ull);
+  EXPECT_EQ(std::memcmp(slot1 + 168, f.pixels.data(), 8 * 8 * 4), 0);
+}
+
 TEST_F(VideoRing, FlipFlagStoresRowsBottomUp) {
   Frame f = MakeFrame(5, 3, 12, /*flip=*/true);
   ASSERT_TRUE(writer_->Create(f.packet));
@@ -410,6 +499,23 @@ TEST_F(AudioRing, OversizedPayloadIsRefusedAndTheRingUnchanged) {
   EXPECT_EQ(HeaderOf(*writer_).last_index, 0);
   EXPECT_EQ(writer_->Index(), 1);
   EXPECT_EQ(SlotPayload(*writer_, 1, RingKind::kAudio)[0], 0) << "the next slot stays untouched";
+}
+
+TEST_F(AudioRing, HeaderAndSlotBytesSitWhereThePeerReadsThem) {
+  std::vector<uint8_t> samples(100, 0x5A);
+  ASSERT_TRUE(writer_->Create(Audio(samples, 7)));
+  ASSERT_TRUE(writer_->SendPacket(Audio(samples, 7), 1));
+  const uint8_t* base = writer_->Header();
+  EXPECT_EQ(U32At(base, 8), 123048u);
+  EXPECT_EQ(U32At(base, 24), 1u);
+  EXPECT_EQ(U32At(base, 28), 44100u);
+  EXPECT_EQ(U32At(base, 36), 1u);
+  const uint8_t* slot0 = base + 48;
+  EXPECT_EQ(U32At(slot0, 0), 1u);
+  EXPECT_EQ(U32At(slot0, 152), 100u);
+  EXPECT_EQ(U64At(slot0, 160), 7u);
+  EXPECT_EQ(slot0[168], 0x5A);
+  EXPECT_EQ(slot0[168 + 99], 0x5A);
 }
 
 TEST_F(AudioRing, EachPacketIsReadOnceWithItsAcknowledgeFlag) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "Quenlo/PipeLimits.h"
 #include "Quenlo/Quenlo.h"
 #include "server_test_support.h"
+#include "tests/rings_win/global_mapping_seam.h"
 #include "tests/support/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/log_capture.h"
@@ -58,6 +60,7 @@ constexpr uint32_t kCmdAudio = 2;   // write one audio packet, answer kAudioDone
 constexpr uint32_t kCmdEcho = 3;    // answer kEchoed with the same bytes
 constexpr uint32_t kCmdFlood = 5;   // send kFloodCount messages of type kFlood at once
 constexpr uint32_t kCmdStream = 6;  // write video frames without pause until the link ends
+constexpr uint32_t kCmdQuit = 7;    // tear the client down (Destroy) and end
 constexpr uint32_t kReady = 100;    // sent on EVENT_CONNECTED
 constexpr uint32_t kAudioDone = 102;
 constexpr uint32_t kEchoed = 103;
@@ -191,6 +194,9 @@ class ClientRole {
           for (int i = 0; i < kFloodCount && !stop_; ++i) client_->SendMessage(kFlood, "f", 1);
         });
         break;
+      case kCmdQuit:
+        ::SetEvent(done_.Get());
+        break;
       case kCmdStream:
         Spawn([this] {
           while (!stop_) {
@@ -218,12 +224,23 @@ class ClientRole {
   std::vector<std::thread> threads_;
 };
 
+// "--server-client <pipe> <channels> [--deny-global]": the client role; with
+// --deny-global its "Global\" mappings are refused as an ordinary user's
+// are. "--linger": a process that only waits (to hold inherited handles).
 int CheckClientRole() {
   int argc = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-  if (argv != nullptr && argc == 4 && std::wstring(argv[1]) == L"--server-client") {
+  if (argv != nullptr && (argc == 4 || argc == 5) && std::wstring(argv[1]) == L"--server-client") {
+    std::unique_ptr<ring_test::GlobalMappingSeam> seam;
+    if (argc == 5 && std::wstring(argv[4]) == L"--deny-global") {
+      seam = std::make_unique<ring_test::GlobalMappingSeam>(true);
+    }
     ClientRole role;
     ::ExitProcess(static_cast<UINT>(role.Run(argv[2], static_cast<uint32_t>(_wtoi(argv[3])))));
+  }
+  if (argv != nullptr && argc == 2 && std::wstring(argv[1]) == L"--linger") {
+    ::Sleep(60000);
+    ::ExitProcess(0);
   }
   if (argv != nullptr) ::LocalFree(argv);
   return 0;
@@ -264,8 +281,9 @@ struct OpenServer {
 
   // Starts a client process and waits until both ends are up (its kReady
   // is the `nth` one the server received).
-  bool Connect(ChildProcess* child, size_t nth = 1, uint32_t channels = 1) {
-    if (!child->StartSelf(L"--server-client " + name + L" " + std::to_wstring(channels))) {
+  bool Connect(ChildProcess* child, size_t nth = 1, uint32_t channels = 1,
+               const std::wstring& extra = L"") {
+    if (!child->StartSelf(L"--server-client " + name + L" " + std::to_wstring(channels) + extra)) {
       return false;
     }
     return recorder.WaitForCount(EVENT_MESSAGE, nth, kReady);
@@ -453,6 +471,80 @@ TEST(ServerPackets, AudioPacketArrivesAndIsAcknowledged) {
   EXPECT_LT(std::stoi(elapsed), 2500) << elapsed;
 }
 
+// The acknowledgement wait the client reported for its last kCmdAudio.
+int AudioWaitMs(EventRecorder& recorder) {
+  std::string elapsed = "-1";
+  for (const PipeEvent& e : recorder.Of(EVENT_MESSAGE)) {
+    if (e.type == kAudioDone) elapsed = e.data;
+  }
+  return std::stoi(elapsed);
+}
+
+// A panel started by an ordinary user may not create "Global\" mappings;
+// both ends go to "Local\" and the media still flows.
+TEST(ServerPackets, FramesAndAudioArriveWhenGlobalMappingsAreRefused) {
+  LogCapture capture;
+  ring_test::GlobalMappingSeam seam(/*deny=*/true);
+  OpenServer s(capture, L"localmaps");
+  ChildProcess child;
+  ASSERT_TRUE(s.Connect(&child, 1, 1, L" --deny-global"));
+  ASSERT_TRUE(s.Send(kCmdVideo, "v"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_PACKET, 1));
+  ASSERT_TRUE(s.Send(kCmdAudio, "a"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kAudioDone));
+  ASSERT_EQ(s.recorder.Count(EVENT_PACKET), 2u);
+  for (const PipeEvent& packet : s.recorder.Of(EVENT_PACKET)) {
+    EXPECT_TRUE(packet.payload_mapped);
+    EXPECT_TRUE(packet.payload_matches);
+  }
+  EXPECT_LT(AudioWaitMs(s.recorder), 2500);
+  const std::vector<std::wstring> opened = seam.Opened();
+  EXPECT_EQ(opened, (std::vector<std::wstring>{
+                        L"Global\\PIPE_VIDEO_0_" + s.name, L"Local\\PIPE_VIDEO_0_" + s.name,
+                        L"Global\\PIPE_AUDIO_0_" + s.name, L"Local\\PIPE_AUDIO_0_" + s.name}));
+}
+
+// A slot the reader refuses still releases the writer waiting for it.
+TEST(ServerPackets, RefusedAudioSlotIsStillAcknowledged) {
+  LogCapture capture;
+  OpenServer s(capture, L"audioack");
+  ChildProcess child;
+  ASSERT_TRUE(s.Connect(&child));
+  ASSERT_TRUE(s.Send(kCmdAudio, "a"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kAudioDone));
+  {
+    // Another party spoils the ring's geometry: more slots than the mapping holds.
+    BrisqHandle mapping(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE,
+                                           (L"Global\\PIPE_AUDIO_0_" + s.name).c_str()));
+    ASSERT_TRUE(mapping.IsValid());
+    void* view = ::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 48);
+    ASSERT_NE(view, nullptr);
+    static_cast<uint32_t*>(view)[3] = 5;  // slotCount at offset 12
+    ::UnmapViewOfFile(view);
+  }
+  ASSERT_TRUE(s.Send(kCmdAudio, "a"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 2, kAudioDone));
+  EXPECT_EQ(s.recorder.Count(EVENT_PACKET), 1u);
+  EXPECT_EQ(capture.Count(kLogError, "Failed to ReadPacket(invalid ring header(123048,5,492240))"),
+            1);
+  EXPECT_LT(AudioWaitMs(s.recorder), 2500) << "the writer waited out its 5000 ms";
+}
+
+// The client's teardown wakes the video reader once more without a frame.
+TEST(ServerPackets, ClientTeardownDeliversNoPhantomFrame) {
+  LogCapture capture;
+  OpenServer s(capture, L"phantom");
+  ChildProcess child;
+  ASSERT_TRUE(s.Connect(&child));
+  ASSERT_TRUE(s.Send(kCmdVideo, "v"));
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_PACKET, 1));
+  ASSERT_TRUE(s.Send(kCmdQuit, "q"));
+  EXPECT_EQ(child.Wait(), 0u);
+  ASSERT_TRUE(s.recorder.WaitForCount(EVENT_BROKEN, 1));
+  ::Sleep(300);
+  EXPECT_EQ(s.recorder.Count(EVENT_PACKET), 1u);
+}
+
 TEST(ServerMessages, TravelBothWaysWithTheirBytes) {
   LogCapture capture;
   OpenServer s(capture, L"messages");
@@ -526,6 +618,28 @@ TEST(ServerRebuild, TwentyKilledClientsInARowEachReplacedUnderTheSameNameWithFla
   // system keeps in caches of its own between rounds.
   EXPECT_GT(before, 0u);
   EXPECT_LE(after, before + 4) << "before " << before << ", after " << after;
+}
+
+// A child that a host started with handle inheritance must not hold the
+// server's end: the rebuilt pipe would stay busy.
+TEST(ServerRebuild, NextClientIsAcceptedWhileAChildThatInheritedHandlesRuns) {
+  LogCapture capture;
+  OpenServer s(capture, L"inherit");
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  BrisqHandle output(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable,
+                                   OPEN_EXISTING, 0, nullptr));
+  ChildProcess first;
+  ASSERT_TRUE(s.Connect(&first));
+  test_support::ChildOptions options;
+  options.output = output.Get();
+  options.inherit_all_handles = true;  // every inheritable handle of this process
+  ChildProcess lingering;
+  ASSERT_TRUE(lingering.StartSelf(L"--linger", options));
+  first.Kill();
+  ASSERT_TRUE(s.WaitForLine(kLogInfo, "[PipeServer] Recreate(end,...)", 1));
+  ChildProcess second;
+  EXPECT_TRUE(s.Connect(&second, 2));
+  EXPECT_EQ(capture.Count(kLogError, "Failed to Create"), 0);
 }
 
 // --- Mended faults -----------------------------------------------------------------------------

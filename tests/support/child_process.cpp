@@ -31,11 +31,14 @@ bool ChildProcess::Start(std::wstring command_line, const ChildOptions& options)
   const SIZE_T inherited_count =
       (options.error != nullptr && options.error != options.output) ? 2 : 1;
   std::vector<char> attributes;
+  if (options.inherit_all_handles) inherit = TRUE;
   if (options.output != nullptr) {
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     startup.StartupInfo.hStdOutput = options.output;
     startup.StartupInfo.hStdError = options.error != nullptr ? options.error : options.output;
     inherit = TRUE;
+  }
+  if (options.output != nullptr && !options.inherit_all_handles) {
     // Inheritance on, but limited to the output handles.
     SIZE_T size = 0;
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);

@@ -1,7 +1,7 @@
-// A child process for tests: started without handle inheritance (a child
-// must not hold the server's end of a pipe or any other handle of the test),
-// killed if it outlives its watchdog, and killed and closed when the object
-// goes away.
+// A child process for tests: started without handle inheritance unless asked
+// for (a child must not hold the server's end of a pipe or any other handle
+// of the test), killed if it outlives its watchdog, and killed and closed
+// when the object goes away.
 //
 // Threads: the owner's thread runs every method; the watchdog runs on a
 // thread of its own and only terminates the process.
@@ -31,6 +31,10 @@ struct ChildOptions {
   // only handles it inherits. They must be inheritable.
   HANDLE output = nullptr;
   HANDLE error = nullptr;
+  // Every inheritable handle of this process goes to the child, as from a
+  // host that captures its children's output (`output`/`error` are then
+  // not a limit).
+  bool inherit_all_handles = false;
   // The child is terminated (exit code kWatchdogExitCode) after this long.
   std::chrono::milliseconds watchdog{120000};
 };

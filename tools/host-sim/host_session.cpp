@@ -26,6 +26,7 @@
 #include "tools/common/process_window.h"
 #include "tools/host-sim/panel_window.h"
 #include "tools/host-sim/png_writer.h"
+#include "tools/host-sim/process_sampler.h"
 #include "tools/host-sim/quenlo_server.h"
 #include "tools/host-sim/wide_text.h"
 
@@ -112,6 +113,8 @@ class HostSession {
   // the status line.
   void pump();
   void save_overlay();
+  // With --sample-every: one "sample" line when the next one is due.
+  void sample();
   void problem(const std::string& text);
 
   static void on_event(IPC_EVENT_TYPE event, uint32_t type, const char* data, uint32_t length,
@@ -151,6 +154,8 @@ class HostSession {
   uint64_t rate_frames_ = 0;
   double recent_fps_ = 0.0;
   Clock::time_point last_status_{};
+  Clock::time_point started_ = Clock::now();
+  int64_t next_sample_s_ = 0;
 };
 
 void HostSession::problem(const std::string& text) {
@@ -261,6 +266,7 @@ int HostSession::open_server_and_panel() {
     return kExitCannotStart;
   }
   out_.line("started " + narrow(tessaly_path_) + " (process " + std::to_string(panel_.id()) + ")");
+  started_ = Clock::now();
   return kExitOk;
 }
 
@@ -330,6 +336,7 @@ void HostSession::feed() {
       }
     }
     if (tally_) tally_->feed(step.text);
+    sample();  // also when the feed runs behind and never waits
   }
 }
 
@@ -374,8 +381,26 @@ void HostSession::save_overlay() {
   written_hash_ = frame.hash;
 }
 
+void HostSession::sample() {
+  if (options_.sample_every_s == 0 || panel_.handle() == nullptr) return;
+  const int64_t elapsed_s = ms_since(started_) / 1000;
+  if (elapsed_s < next_sample_s_) return;
+  next_sample_s_ = elapsed_s - elapsed_s % options_.sample_every_s + options_.sample_every_s;
+  const ProcessSample s = sample_process(panel_.handle(), panel_.id());
+  out_.line(
+      "sample t=" + std::to_string(elapsed_s) + "s working_set_kb=" +
+      (s.memory_known ? std::to_string(s.working_set_bytes / 1024) : "unavailable") +
+      " private_kb=" + (s.memory_known ? std::to_string(s.private_bytes / 1024) : "unavailable") +
+      " handles=" +
+      (s.handle_source.empty() ? std::string("unavailable")
+                               : std::to_string(s.handles) + " (" + s.handle_source + ")") +
+      " comments_sent=" + std::to_string(report_.comments_sent) +
+      " frames=" + std::to_string(capture_.frames()));
+}
+
 void HostSession::pump() {
   save_overlay();
+  sample();
   for (const Frame& frame : capture_.take_sequence()) {
     const std::wstring folder = out_dir_ + L"frames\\";
     if (sequence_written_++ == 0) ::CreateDirectoryW(folder.c_str(), nullptr);

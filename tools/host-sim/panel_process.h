@@ -36,6 +36,7 @@ class PanelProcess {
              std::string& error);
 
   DWORD id() const { return info_.dwProcessId; }
+  HANDLE handle() const { return info_.hProcess; }
   bool running() const;
   // Waits up to `timeout_ms`; the exit code, or -1 when it still runs.
   int64_t wait_exit(DWORD timeout_ms) const;

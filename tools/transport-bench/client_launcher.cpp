@@ -26,9 +26,9 @@ ClientLauncher::ClientLauncher(bool same_process, std::wstring library, bool pri
 
 ClientLauncher::~ClientLauncher() {
   if (thread_.joinable()) thread_.join();
-  if (process_.valid()) {
-    ::TerminateProcess(process_.get(), 1);
-    ::WaitForSingleObject(process_.get(), INFINITE);
+  if (process_.IsValid()) {
+    ::TerminateProcess(process_.Get(), 1);
+    ::WaitForSingleObject(process_.Get(), INFINITE);
   }
 }
 
@@ -36,10 +36,10 @@ bool ClientLauncher::Start(const ClientRequest& request, std::string* error) {
   if (same_process_) {
     thread_results_.clear();
     thread_error_.clear();
-    ::ResetEvent(thread_ended_.get());
+    ::ResetEvent(thread_ended_.Get());
     thread_ = std::thread([this, request] {
       thread_ok_ = RunClientRole(request, api_, &thread_results_, &thread_error_);
-      ::SetEvent(thread_ended_.get());
+      ::SetEvent(thread_ended_.Get());
     });
     return true;
   }
@@ -64,7 +64,7 @@ bool ClientLauncher::Start(const ClientRequest& request, std::string* error) {
     return false;
   }
   ::CloseHandle(info.hThread);
-  process_.reset(info.hProcess);
+  process_.Reset(info.hProcess);
   return true;
 }
 
@@ -75,20 +75,20 @@ bool ClientLauncher::Finish(DWORD timeout_ms, ResultRecord* results, std::string
     *error = thread_error_;
     return thread_ok_;
   }
-  if (!process_.valid()) {
+  if (!process_.IsValid()) {
     *error = "no client process";
     return false;
   }
-  if (::WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process_.get(), 1);
-    ::WaitForSingleObject(process_.get(), INFINITE);
-    process_.reset();
+  if (::WaitForSingleObject(process_.Get(), timeout_ms) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_.Get(), 1);
+    ::WaitForSingleObject(process_.Get(), INFINITE);
+    process_.Reset();
     *error = "the client process did not end in time";
     return false;
   }
   DWORD exit_code = 1;
-  ::GetExitCodeProcess(process_.get(), &exit_code);
-  process_.reset();
+  ::GetExitCodeProcess(process_.Get(), &exit_code);
+  process_.Reset();
   std::ifstream in(std::filesystem::path(result_path_), std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   in.close();

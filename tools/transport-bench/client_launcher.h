@@ -38,7 +38,7 @@ class ClientLauncher {
   bool Finish(DWORD timeout_ms, ResultRecord* results, std::string* error);
   // Signalled once the client side started by Start has ended (the child
   // process, or an event the thread sets last); waitable with other handles.
-  HANDLE ended() const { return same_process_ ? thread_ended_.get() : process_.get(); }
+  HANDLE ended() const { return same_process_ ? thread_ended_.Get() : process_.Get(); }
 
  private:
   const bool same_process_;

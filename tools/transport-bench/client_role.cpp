@@ -75,20 +75,20 @@ void OnClientEvent(IPC_EVENT_TYPE event, uint32_t type, const char*, uint32_t le
   PeerEvents* peer = static_cast<PeerEvents*>(context);
   switch (event) {
     case EVENT_CONNECTED:
-      ::SetEvent(peer->connected.get());
+      ::SetEvent(peer->connected.Get());
       break;
     case EVENT_BROKEN:
     case EVENT_CONNECTION_RESET:
     case EVENT_DISCONNECTED:
-      ::SetEvent(peer->gone.get());
+      ::SetEvent(peer->gone.Get());
       break;
     case EVENT_MESSAGE:
-      if (type == kTypeSync) ::SetEvent(peer->sync.get());
+      if (type == kTypeSync) ::SetEvent(peer->sync.Get());
       if (type == kTypeEcho) {
         peer->echo_length = length;
-        ::SetEvent(peer->echo.get());
+        ::SetEvent(peer->echo.Get());
       }
-      if (type == kTypeDone) ::SetEvent(peer->done.get());
+      if (type == kTypeDone) ::SetEvent(peer->done.Get());
       break;
     default:
       break;
@@ -97,7 +97,7 @@ void OnClientEvent(IPC_EVENT_TYPE event, uint32_t type, const char*, uint32_t le
 
 // True when `event` was set within timeout_ms and the link did not go first.
 bool WaitPeer(const PeerEvents& peer, HANDLE event, DWORD timeout_ms) {
-  const HANDLE handles[2] = {event, peer.gone.get()};
+  const HANDLE handles[2] = {event, peer.gone.Get()};
   return ::WaitForMultipleObjects(2, handles, FALSE, timeout_ms) == WAIT_OBJECT_0;
 }
 
@@ -128,12 +128,12 @@ class QuenloClient {
       *error = "IPipeClient::Create failed";
       return false;
     }
-    if (!WaitPeer(*peer_, peer_->connected.get(), kConnectTimeoutMs)) {
+    if (!WaitPeer(*peer_, peer_->connected.Get(), kConnectTimeoutMs)) {
       *error = "the client did not connect";
       return false;
     }
     if (!client_->SendMessage(kTypeSync, "sync", 4) ||
-        !WaitPeer(*peer_, peer_->sync.get(), kReplyTimeoutMs)) {
+        !WaitPeer(*peer_, peer_->sync.Get(), kReplyTimeoutMs)) {
       *error = "the host did not answer the sync message";
       return false;
     }
@@ -163,7 +163,7 @@ bool QuenloStream(const ClientRequest& request, const QuenloApi* api, ResultReco
   (*results)["start_ns"] = static_cast<int64_t>(start);
   (*results)["written_ns"] = static_cast<int64_t>(NowNs());
   // Destroy would drop what is still queued: wait for the host's receipt.
-  if (!WaitPeer(peer, peer.done.get(), 600000)) {
+  if (!WaitPeer(peer, peer.done.Get(), 600000)) {
     *error = "no receipt from the host";
     return false;
   }
@@ -181,7 +181,7 @@ bool QuenloEcho(const ClientRequest& request, const QuenloApi* api, ResultRecord
   for (uint32_t i = 0; i < request.warmup + request.count; ++i) {
     const uint64_t start = NowNs();
     if (!client.get()->SendMessage(kTypeEcho, payload.data(), request.payload) ||
-        !WaitPeer(peer, peer.echo.get(), kReplyTimeoutMs)) {
+        !WaitPeer(peer, peer.echo.Get(), kReplyTimeoutMs)) {
       *error = "no echo for round trip " + std::to_string(i);
       return false;
     }
@@ -249,7 +249,7 @@ bool QuenloFrames(const ClientRequest& request, const QuenloApi* api, ResultReco
   }
   (*results)["write_failures"] = failures;
   // Teardown would stop the host's reader: wait until it saw the last frame.
-  WaitPeer(peer, peer.done.get(), 5000);
+  WaitPeer(peer, peer.done.Get(), 5000);
   return true;
 }
 
@@ -311,13 +311,13 @@ bool RawFrames(const ClientRequest& request, ResultRecord* results, std::string*
       ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, RawFrameMappingName(request.name).c_str()));
   UniqueHandle semaphore(
       ::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, RawFrameSemaphoreName(request.name).c_str()));
-  UniqueView view(mapping.valid() ? ::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0)
-                                  : nullptr);
-  if (view.get() == nullptr || !semaphore.valid()) {
+  UniqueView view(mapping.IsValid() ? ::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0)
+                                    : nullptr);
+  if (view.Get() == nullptr || !semaphore.IsValid()) {
     *error = "cannot open the raw frame mapping or semaphore";
     return false;
   }
-  uint8_t* base = static_cast<uint8_t*>(view.get());
+  uint8_t* base = static_cast<uint8_t*>(view.Get());
   std::vector<uint8_t> frame(kSmallFrameBytes, 0x5A);
   const uint64_t period = 1000000000ull / (request.fps == 0 ? 1 : request.fps);
   uint64_t next = NowNs() + period;
@@ -329,7 +329,7 @@ bool RawFrames(const ClientRequest& request, ResultRecord* results, std::string*
     std::memcpy(slot, &i, 4);
     std::memcpy(slot + 8, &stamp, 8);
     std::memcpy(slot + 16, frame.data(), kSmallFrameBytes);
-    ::ReleaseSemaphore(semaphore.get(), 1, nullptr);
+    ::ReleaseSemaphore(semaphore.Get(), 1, nullptr);
   }
   (*results)["write_failures"] = 0;
   return true;

@@ -63,7 +63,7 @@ void OnHostEvent(IPC_EVENT_TYPE event, uint32_t type, const char* data, uint32_t
       host->latencies.push_back(now - packet.timestamp);
       ++host->delivered;
     }
-    if (packet.reserved8 + 1 == host->expected_frames) ::SetEvent(host->done.get());
+    if (packet.reserved8 + 1 == host->expected_frames) ::SetEvent(host->done.Get());
     return;
   }
   if (event != EVENT_MESSAGE) return;
@@ -71,7 +71,7 @@ void OnHostEvent(IPC_EVENT_TYPE event, uint32_t type, const char* data, uint32_t
     host->payload_bytes += length;
     if (++host->messages == host->expected_messages) {
       host->last_message_ns = NowNs();
-      ::SetEvent(host->done.get());
+      ::SetEvent(host->done.Get());
     }
   } else if (type == kTypeSync || type == kTypeEcho) {
     host->server->SendMessage(type, data, length);
@@ -212,7 +212,7 @@ bool HostSide::QuenloStream(uint32_t payload, uint32_t count, StreamFigures* fig
   QuenloServer server;
   if (!server.Open(request.name, &state, error)) return false;
   if (!launcher_->Start(request, error)) return false;
-  const bool received = WaitOrClientEnd(state.done.get(), launcher_, kStreamTimeoutMs);
+  const bool received = WaitOrClientEnd(state.done.Get(), launcher_, kStreamTimeoutMs);
   if (received) server.get()->SendMessage(kTypeDone, "done", 4);
   ResultRecord results;
   if (!launcher_->Finish(kClientEndTimeoutMs, &results, error)) return false;
@@ -283,16 +283,16 @@ bool HostSide::RawFrames(uint32_t fps, uint32_t warmup, uint32_t count,
                                             RawFrameMappingName(request.name).c_str()));
   UniqueHandle semaphore(
       ::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, RawFrameSemaphoreName(request.name).c_str()));
-  UniqueView view(mapping.valid() ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0)
-                                  : nullptr);
-  if (view.get() == nullptr || !semaphore.valid()) {
+  UniqueView view(mapping.IsValid() ? ::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0)
+                                    : nullptr);
+  if (view.Get() == nullptr || !semaphore.IsValid()) {
     *error = "cannot create the raw frame mapping or semaphore";
     return false;
   }
   if (!launcher_->Start(request, error)) return false;
-  const uint8_t* base = static_cast<const uint8_t*>(view.get());
+  const uint8_t* base = static_cast<const uint8_t*>(view.Get());
   std::vector<uint64_t> latencies;
-  const HANDLE handles[2] = {semaphore.get(), launcher_->ended()};
+  const HANDLE handles[2] = {semaphore.Get(), launcher_->ended()};
   for (uint32_t i = 0; i < warmup + count; ++i) {
     if (::WaitForMultipleObjects(2, handles, FALSE, 5000 + 1000 / (fps ? fps : 1)) !=
         WAIT_OBJECT_0) {
@@ -324,7 +324,7 @@ bool HostSide::QuenloFrames(uint32_t fps, uint32_t warmup, uint32_t count,
   if (!server.Open(request.name, &state, error)) return false;
   if (!launcher_->Start(request, error)) return false;
   const DWORD duration_ms = static_cast<DWORD>((warmup + count) * 1000ull / (fps ? fps : 1));
-  if (WaitOrClientEnd(state.done.get(), launcher_, duration_ms + 60000)) {
+  if (WaitOrClientEnd(state.done.Get(), launcher_, duration_ms + 60000)) {
     server.get()->SendMessage(kTypeDone, "done", 4);
   }
   ResultRecord results;

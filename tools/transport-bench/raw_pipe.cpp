@@ -15,71 +15,71 @@ std::wstring PipePath(const std::wstring& name) { return L"\\\\.\\pipe\\" + name
 
 RawPipe::~RawPipe() {
   if (connect_pending_) {
-    ::CancelIoEx(pipe_.get(), &connect_);
+    ::CancelIoEx(pipe_.Get(), &connect_);
     DWORD ignored = 0;
-    ::GetOverlappedResult(pipe_.get(), &connect_, &ignored, TRUE);
+    ::GetOverlappedResult(pipe_.Get(), &connect_, &ignored, TRUE);
   }
 }
 
 bool RawPipe::Create(const std::wstring& name) {
-  read_event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  write_event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  connect_event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!read_event_.valid() || !write_event_.valid() || !connect_event_.valid()) return false;
-  pipe_.reset(::CreateNamedPipeW(PipePath(name).c_str(), kServerOpenMode,
+  read_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  write_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  connect_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!read_event_.IsValid() || !write_event_.IsValid() || !connect_event_.IsValid()) return false;
+  pipe_.Reset(::CreateNamedPipeW(PipePath(name).c_str(), kServerOpenMode,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kBufferSize,
                                  kBufferSize, 3000, nullptr));
-  if (!pipe_.valid()) return false;
+  if (!pipe_.IsValid()) return false;
   connect_ = OVERLAPPED{};
-  connect_.hEvent = connect_event_.get();
-  if (::ConnectNamedPipe(pipe_.get(), &connect_)) return true;
+  connect_.hEvent = connect_event_.Get();
+  if (::ConnectNamedPipe(pipe_.Get(), &connect_)) return true;
   const DWORD error = ::GetLastError();
-  if (error == ERROR_PIPE_CONNECTED) ::SetEvent(connect_event_.get());
+  if (error == ERROR_PIPE_CONNECTED) ::SetEvent(connect_event_.Get());
   connect_pending_ = error == ERROR_IO_PENDING;
   return error == ERROR_PIPE_CONNECTED || error == ERROR_IO_PENDING;
 }
 
 bool RawPipe::Accept(DWORD timeout_ms) {
-  if (!connect_pending_) return pipe_.valid();
-  if (::WaitForSingleObject(connect_event_.get(), timeout_ms) != WAIT_OBJECT_0) return false;
+  if (!connect_pending_) return pipe_.IsValid();
+  if (::WaitForSingleObject(connect_event_.Get(), timeout_ms) != WAIT_OBJECT_0) return false;
   connect_pending_ = false;
   DWORD ignored = 0;
-  return ::GetOverlappedResult(pipe_.get(), &connect_, &ignored, FALSE) ||
+  return ::GetOverlappedResult(pipe_.Get(), &connect_, &ignored, FALSE) ||
          ::GetLastError() == ERROR_PIPE_CONNECTED;
 }
 
 bool RawPipe::Open(const std::wstring& name, DWORD timeout_ms) {
-  read_event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  write_event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!read_event_.valid() || !write_event_.valid()) return false;
+  read_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  write_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!read_event_.IsValid() || !write_event_.IsValid()) return false;
   const std::wstring path = PipePath(name);
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   for (;;) {
-    pipe_.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    pipe_.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               kClientFlags, nullptr));
-    if (pipe_.valid()) break;
+    if (pipe_.IsValid()) break;
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PIPE_BUSY) return false;
     if (::GetTickCount64() >= deadline) return false;
     ::Sleep(1);
   }
   DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
-  return ::SetNamedPipeHandleState(pipe_.get(), &mode, nullptr, nullptr) != FALSE;
+  return ::SetNamedPipeHandleState(pipe_.Get(), &mode, nullptr, nullptr) != FALSE;
 }
 
 bool RawPipe::UseCompletionPort() {
-  port_.reset(::CreateIoCompletionPort(pipe_.get(), nullptr, 1, 1));
-  return port_.valid();
+  port_.Reset(::CreateIoCompletionPort(pipe_.Get(), nullptr, 1, 1));
+  return port_.IsValid();
 }
 
 bool RawPipe::Wait(OVERLAPPED* overlapped, BOOL started, DWORD* transferred) {
   if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
-  if (!port_.valid())
-    return ::GetOverlappedResult(pipe_.get(), overlapped, transferred, TRUE) != FALSE;
+  if (!port_.IsValid())
+    return ::GetOverlappedResult(pipe_.Get(), overlapped, transferred, TRUE) != FALSE;
   // A bound handle queues a packet for every completion, immediate ones too.
   ULONG_PTR key = 0;
   OVERLAPPED* done = nullptr;
-  const BOOL ok = ::GetQueuedCompletionStatus(port_.get(), transferred, &key, &done, INFINITE);
+  const BOOL ok = ::GetQueuedCompletionStatus(port_.Get(), transferred, &key, &done, INFINITE);
   return ok && done == overlapped;
 }
 
@@ -87,9 +87,9 @@ bool RawPipe::Write(const void* data, DWORD size) {
   const char* at = static_cast<const char*>(data);
   while (size > 0) {
     OVERLAPPED overlapped{};
-    overlapped.hEvent = write_event_.get();
+    overlapped.hEvent = write_event_.Get();
     DWORD written = 0;
-    const BOOL started = ::WriteFile(pipe_.get(), at, size, nullptr, &overlapped);
+    const BOOL started = ::WriteFile(pipe_.Get(), at, size, nullptr, &overlapped);
     if (!Wait(&overlapped, started, &written) || written == 0) return false;
     at += written;
     size -= written;
@@ -99,9 +99,9 @@ bool RawPipe::Write(const void* data, DWORD size) {
 
 DWORD RawPipe::Read(void* buffer, DWORD capacity) {
   OVERLAPPED overlapped{};
-  overlapped.hEvent = read_event_.get();
+  overlapped.hEvent = read_event_.Get();
   DWORD read = 0;
-  const BOOL started = ::ReadFile(pipe_.get(), buffer, capacity, nullptr, &overlapped);
+  const BOOL started = ::ReadFile(pipe_.Get(), buffer, capacity, nullptr, &overlapped);
   if (!Wait(&overlapped, started, &read)) return 0;
   return read;
 }

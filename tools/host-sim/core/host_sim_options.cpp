@@ -50,6 +50,9 @@ const char kUsage[] =
     "  --sequence N             also write every Nth frame as DIR\\frames\\frame-NNNNNN.png\n"
     "  --log-file PATH          the library's log file\n"
     "  --print-log              copy the library's log lines to stderr\n"
+    "  --sample-every N         every N seconds print one line \"sample t=...\" with the\n"
+    "                           panel's working set, private bytes and handle count\n"
+    "                           and the comments and frames so far (for soak runs)\n"
     "\n"
     "Demo:\n"
     "  --demo DIR               drive the control panel as a streamer would: set a\n"
@@ -169,6 +172,7 @@ bool store(const std::string& name, const std::string& value, HostSimOptions& o,
   if (name == "--sequence") return parse_u32(value, o.sequence_every) && o.sequence_every >= 1;
   if (name == "--layout-mode") return parse_i32(value, o.layout_mode);
   if (name == "--connect-timeout-ms") return parse_u32(value, o.connect_timeout_ms);
+  if (name == "--sample-every") return parse_u32(value, o.sample_every_s) && o.sample_every_s >= 1;
   if (name == "--viewers") return parse_u32(value, a.viewers);
   if (name == "--comments") return parse_u32(value, a.comments);
   if (name == "--seed") return parse_u64(value, UINT64_MAX, a.seed);

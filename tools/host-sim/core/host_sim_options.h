@@ -33,6 +33,7 @@ struct HostSimOptions {
   uint32_t connect_timeout_ms = 30000;
   uint32_t linger_ms = 1500;  // capture after the last text
   bool print_log = false;
+  uint32_t sample_every_s = 0;  // print the panel's memory and handles every N s; 0: never
 };
 
 // Reads `args` (without the program name). Returns false with `error` set to

@@ -42,8 +42,8 @@ class Random {
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
-  // Uniform in [0, bound); bound > 0.
-  uint64_t below(uint64_t bound) { return next() % bound; }
+  // Uniform in [0, bound); 0 for a bound of 0.
+  uint64_t below(uint64_t bound) { return bound == 0 ? 0 : next() % bound; }
 
  private:
   uint64_t state_;
@@ -106,7 +106,7 @@ std::string spell_vote(const std::string& keyword, Random& random) {
 
 std::string check_audience_options(const AudienceOptions& o) {
   if (o.viewers < 1 || o.viewers > 100000) return "viewers must be from 1 to 100000";
-  if (o.comments < 1 || o.comments > 1000000) return "comments must be from 1 to 1000000";
+  if (o.comments < 1 || o.comments > 4000000) return "comments must be from 1 to 4000000";
   if (!(o.comments_per_second > 0.0 && o.comments_per_second <= 1000.0)) {
     return "comments per second must be above 0 and at most 1000";
   }

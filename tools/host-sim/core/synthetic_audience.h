@@ -23,7 +23,7 @@ namespace host_sim {
 
 struct AudienceOptions {
   uint32_t viewers = 40;                        // distinct speakers, 1 to 100000
-  uint32_t comments = 150;                      // distinct comments, 1 to 1000000
+  uint32_t comments = 150;                      // distinct comments, 1 to 4000000
   double comments_per_second = 25.0;            // deliveries per second, above 0, at most 1000
   std::vector<std::string> keywords{"1", "2"};  // 1 to 6 vote keywords
   std::vector<double> vote_shares{0.3, 0.2};    // one per keyword, each 0-1, sum at most 1
