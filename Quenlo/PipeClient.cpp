@@ -15,7 +15,7 @@ using BrisqFramework::BrisqAutoLock;
 using BrisqFramework::BrisqLastErrorText;
 using BrisqFramework::BrisqRef;
 
-PipeClient::PipeClient() = default;
+PipeClient::PipeClient() : RefCountedInterface(1, IID_IPipeClient) {}
 
 PipeClient::~PipeClient() {
   // Normally Destroy has done all of this already. Without it, the runner
@@ -36,27 +36,6 @@ PipeClient::~PipeClient() {
   channel.Reset();
   BrisqAutoLock hold(items_lock_);
   items_.clear();
-}
-
-// --- IMSUnknown ------------------------------------------------------------------
-
-uint32_t PipeClient::AddRef() { return ref_count_.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-uint32_t PipeClient::Release() {
-  const uint32_t remaining = ref_count_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (remaining == 0) delete this;
-  return remaining;
-}
-
-int32_t PipeClient::QueryInterface(const InterfaceId& iid, void** out) {
-  if (out == nullptr) return kNoInterface;
-  if (IsSameInterfaceId(iid, IID_IPipeClient) || IsSameInterfaceId(iid, IID_IMSUnknown)) {
-    *out = static_cast<IPipeClient*>(this);
-    AddRef();
-    return kQueryInterfaceOk;
-  }
-  *out = nullptr;
-  return kNoInterface;
 }
 
 // --- Simple operations -----------------------------------------------------------

@@ -46,6 +46,7 @@
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/Quenlo.h"
+#include "Quenlo/RefCountedInterface.h"
 
 // The library sends no window messages: SendMessage in this file is the
 // interface method, not <windows.h>'s macro (see Quenlo.h).
@@ -53,7 +54,7 @@
 
 namespace Quenlo {
 
-class PipeClient final : public IPipeClient {
+class PipeClient final : public RefCountedInterface<PipeClient, IPipeClient> {
  public:
   // The kernel objects and rings of one media channel. The item array holds
   // one reference; GetPipeItem hands out another, which keeps the item (not
@@ -91,13 +92,9 @@ class PipeClient final : public IPipeClient {
   PipeClient(const PipeClient&) = delete;
   PipeClient& operator=(const PipeClient&) = delete;
 
-  // IMSUnknown. The count changes atomically; the Release that reaches 0
-  // deletes the object and returns 0.
-  uint32_t AddRef() override;
-  uint32_t Release() override;
-  // IID_IPipeClient and IID_IMSUnknown: *out = this, one more reference,
-  // kQueryInterfaceOk. Anything else: *out = null, kNoInterface.
-  int32_t QueryInterface(const InterfaceId& iid, void** out) override;
+  // IMSUnknown (RefCountedInterface): the Release that reaches 0 deletes the
+  // object and returns 0; QueryInterface answers IID_IPipeClient and
+  // IID_IMSUnknown.
 
   // 1 between EVENT_CONNECTED and the next break, Create or Destroy.
   uint32_t IsConnected() override;
@@ -148,7 +145,6 @@ class PipeClient final : public IPipeClient {
 
   bool WritePacketImpl(const MediaPacket* packet, uint32_t timeout_ms, bool async);
 
-  std::atomic<uint32_t> ref_count_{1};
   std::atomic<uint32_t> connected_{0};
   std::atomic<bool> destroy_ran_{false};   // Destroy's teardown task ran on the runner
   std::wstring name_;                      // caller's thread (Create)

@@ -89,7 +89,7 @@ void PipeServer::PipeItem::ReadAudio() {
 
 // --- Construction and IMSUnknown -----------------------------------------------------
 
-PipeServer::PipeServer() {
+PipeServer::PipeServer() : RefCountedInterface(0, IID_IPipeServer) {
   BRISQ_LOG(INFO) << "[PipeServer] constructor";
   if (!runner_.Open()) BRISQ_LOG_AT(ERROR) << "Failed to open runner";
 }
@@ -107,27 +107,7 @@ PipeServer::~PipeServer() {
   BRISQ_LOG(INFO) << "[PipeServer] destructor";
 }
 
-uint32_t PipeServer::AddRef() { return ref_count_.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-uint32_t PipeServer::Release() {
-  const uint32_t remaining = ref_count_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (remaining == 0) {
-    BRISQ_LOG(INFO) << "[PipeServer] OnRelease";
-    delete this;
-  }
-  return remaining;
-}
-
-int32_t PipeServer::QueryInterface(const InterfaceId& iid, void** out) {
-  if (out == nullptr) return kNoInterface;
-  if (IsSameInterfaceId(iid, IID_IPipeServer) || IsSameInterfaceId(iid, IID_IMSUnknown)) {
-    *out = static_cast<IPipeServer*>(this);
-    AddRef();
-    return kQueryInterfaceOk;
-  }
-  *out = nullptr;
-  return kNoInterface;
-}
+void PipeServer::OnLastRelease() { BRISQ_LOG(INFO) << "[PipeServer] OnRelease"; }
 
 // --- Simple operations -------------------------------------------------------------
 

@@ -53,6 +53,7 @@
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/Quenlo.h"
+#include "Quenlo/RefCountedInterface.h"
 
 // The library sends no window messages: SendMessage in this file is the
 // interface method, not <windows.h>'s macro (see Quenlo.h).
@@ -60,7 +61,7 @@
 
 namespace Quenlo {
 
-class PipeServer final : public IPipeServer {
+class PipeServer final : public RefCountedInterface<PipeServer, IPipeServer> {
  public:
   // The kernel objects, rings and reader threads of one media channel. The
   // item list holds one reference. The readers use the item and the server
@@ -123,14 +124,11 @@ class PipeServer final : public IPipeServer {
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
 
-  // IMSUnknown. The Release that reaches 0 logs INFO "[PipeServer] OnRelease",
-  // deletes the server (tearing it down if still open) and returns 0. It
-  // must not come from the host's callback.
-  uint32_t AddRef() override;
-  uint32_t Release() override;
-  // IID_IPipeServer and IID_IMSUnknown: *out = this, one more reference,
-  // kQueryInterfaceOk. Anything else: *out = null, kNoInterface.
-  int32_t QueryInterface(const InterfaceId& iid, void** out) override;
+  // IMSUnknown (RefCountedInterface): the Release that reaches 0 logs INFO
+  // "[PipeServer] OnRelease" (OnLastRelease), deletes the server (tearing it
+  // down if still open) and returns 0. It must not come from the host's
+  // callback. QueryInterface answers IID_IPipeServer and IID_IMSUnknown.
+  void OnLastRelease();
 
   // 1 between EVENT_CONNECTED and EVENT_BROKEN; 0 after Open and Close.
   uint32_t IsConnected() override;
@@ -185,7 +183,6 @@ class PipeServer final : public IPipeServer {
   // The host's callback, if set. Any thread.
   void NotifyHost(uint32_t event, uint32_t type, const char* data, uint32_t length);
 
-  std::atomic<uint32_t> ref_count_{0};
   std::atomic<uint32_t> connected_{0};
   // 1 while tearing down; read by the reader threads after each wake-up.
   std::atomic<bool> stopping_{false};

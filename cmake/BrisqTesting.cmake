@@ -1,5 +1,6 @@
 # GoogleTest for both builds.
 #   brisq_add_gtest(<name> SOURCES ... [LIBS ...] [WHOLE])
+# Every test program links the shared test support (tests/support).
 # Natively every test case becomes its own ctest entry. Under Wine a WHOLE
 # executable is run once (one Wine process) and counted as one entry; the
 # others are discovered case by case.
@@ -18,7 +19,7 @@ include(GoogleTest)
 function(brisq_add_gtest name)
   cmake_parse_arguments(T "WHOLE" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} ${BRISQ_GTEST_LIBS})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} test_support ${BRISQ_GTEST_LIBS})
   target_compile_definitions(${name} PRIVATE
     BRISQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   if(WIN32 AND T_WHOLE)

@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "Quenlo/message/IPCMessage.h"
-#include "tests/common/log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace Quenlo {
 namespace {
 
-using brisq_test::LogCapture;
 using Ravoque::IPCMessage;
+using test_support::LogCapture;
+using test_support::LogClock;
 
 constexpr uint32_t kMax = static_cast<uint32_t>(PipeChannelReader::kMaxMessageSize);
 
@@ -76,7 +77,7 @@ int CountLines(const LogCapture& capture, const std::string& text) {
 
 class PipeChannelReaderTest : public ::testing::Test {
  protected:
-  LogCapture capture_;
+  LogCapture capture_{LogClock::kDriven};
   RecordingDelegate delegate_;
   PipeChannelReader reader_{&delegate_};
 };

@@ -20,207 +20,45 @@
 #include "BrisqFramework/Common/BrisqRefCount.h"
 #include "Quenlo/Quenlo.h"
 #include "Quenlo/message/IPCMessage.h"
-#include "tests/common/log_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/raw_pipe.h"
+#include "tests/support/unique_name.h"
+#include "tests/support/wait_until.h"
 
 namespace Quenlo {
 namespace {
 
-using brisq_test::LogCapture;
 using BrisqFramework::BrisqHandle;
 using BrisqFramework::BrisqRef;
 using BrisqFramework::MakeBrisqRef;
 using Ravoque::IPCMessage;
+using test_support::EventRecorder;
+using test_support::IntMessage;
+using test_support::Le32;
+using test_support::LogCapture;
+using test_support::LogClock;
+using test_support::PipeEvent;
+using test_support::RawPipe;
+using test_support::UserMessage;
 
 constexpr DWORD kWaitMs = 10000;
 
 // --- Helpers -------------------------------------------------------------------
 
-std::wstring UniqueName() {
-  static std::atomic<int> counter{0};
-  return L"channeltest." + std::to_wstring(::GetCurrentProcessId()) + L"." +
-         std::to_wstring(++counter);
-}
+std::wstring UniqueName() { return test_support::UniqueName(L"channel"); }
 
-std::string UserMessage(uint32_t type, const std::string& text) {
-  IPCMessage message(type);
-  message.WriteData(text.data(), text.size());
-  return std::string(message.Data(), message.Size());
-}
-
-std::string IntMessage(uint32_t type, int32_t value) {
-  IPCMessage message(type);
-  message.WriteInt(value);
-  return std::string(message.Data(), message.Size());
-}
-
-std::string Hello() { return IntMessage(IPCMessage::kTypeHello, 777); }
-
-uint32_t Le32(const std::string& bytes, size_t at) { return Ravoque::LoadLE32(&bytes[at]); }
-
-struct Event {
-  uint32_t event;
-  uint32_t type;
-  std::string data;
-  bool null_data;
-};
-
-// Keeps every channel event; tests wait on it instead of sleeping.
-class Recorder {
- public:
-  static void Callback(uint32_t event, uint32_t type, const char* data, uint32_t length,
-                       void* context) {
-    auto* self = static_cast<Recorder*>(context);
-    {
-      std::lock_guard<std::mutex> lock(self->mutex_);
-      self->events_.push_back(
-          {event, type, data != nullptr ? std::string(data, length) : "", data == nullptr});
-    }
-    self->changed_.notify_all();
-    if (self->on_event) self->on_event(event, type, data, length);
-  }
-
-  bool WaitFor(const std::function<bool(const std::vector<Event>&)>& done,
-               DWORD timeout_ms = kWaitMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                             [&] { return done(events_); });
-  }
-  bool WaitForCount(uint32_t event, size_t count, DWORD timeout_ms = kWaitMs) {
-    return WaitFor([&](const std::vector<Event>& e) { return CountIn(e, event) >= count; },
-                   timeout_ms);
-  }
-  size_t Count(uint32_t event) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return CountIn(events_, event);
-  }
-  std::vector<Event> Messages() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Event> out;
-    for (const Event& e : events_) {
-      if (e.event == EVENT_MESSAGE) out.push_back(e);
-    }
-    return out;
-  }
-  std::vector<uint32_t> Kinds() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<uint32_t> out;
-    for (const Event& e : events_) out.push_back(e.event);
-    return out;
-  }
-
-  // Runs on the channel's thread after the event was recorded.
-  std::function<void(uint32_t, uint32_t, const char*, uint32_t)> on_event;
-
- private:
-  static size_t CountIn(const std::vector<Event>& events, uint32_t event) {
-    size_t n = 0;
-    for (const Event& e : events) n += (e.event == event);
-    return n;
-  }
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Event> events_;
-};
-
-// One end of a pipe driven with raw overlapped calls and time limits.
-class RawPipe {
- public:
-  RawPipe() : event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~RawPipe() { Close(); }
-
-  // A one-instance server end.
-  bool CreateServer(const std::wstring& name) {
-    handle_ = ::CreateNamedPipeW(PipeChannel::PipePath(name.c_str()).c_str(),
-                                 PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0, 1, 4096, 4096, 3000,
-                                 nullptr);
-    return handle_ != INVALID_HANDLE_VALUE;
-  }
-  // Waits for a client (true also when one connected before the call).
-  bool Accept(DWORD timeout_ms = kWaitMs) {
-    OVERLAPPED ov = Fresh();
-    if (::ConnectNamedPipe(handle_, &ov)) return true;
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_PIPE_CONNECTED) return true;
-    if (error != ERROR_IO_PENDING) return false;
-    return Finish(&ov, timeout_ms, nullptr);
-  }
-  bool OpenClient(const std::wstring& name) {
-    handle_ =
-        ::CreateFileW(PipeChannel::PipePath(name.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    return handle_ != INVALID_HANDLE_VALUE;
-  }
-  bool Write(const std::string& bytes, DWORD timeout_ms = kWaitMs) {
-    OVERLAPPED ov = Fresh();
-    DWORD n = 0;
-    if (!::WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &n, &ov) &&
-        ::GetLastError() != ERROR_IO_PENDING) {
-      return false;
-    }
-    return Finish(&ov, timeout_ms, &n) && n == bytes.size();
-  }
-  // Reads exactly `size` bytes.
-  bool Read(size_t size, std::string* out, DWORD timeout_ms = kWaitMs) {
-    out->assign(size, '\0');
-    size_t got = 0;
-    while (got < size) {
-      OVERLAPPED ov = Fresh();
-      DWORD n = 0;
-      if (!::ReadFile(handle_, &(*out)[got], static_cast<DWORD>(size - got), &n, &ov) &&
-          ::GetLastError() != ERROR_IO_PENDING) {
-        return false;
-      }
-      if (!Finish(&ov, timeout_ms, &n) || n == 0) return false;
-      got += n;
-    }
-    return true;
-  }
-  // Reads one whole message (header, then its payload).
-  bool ReadMessage(std::string* out) {
-    std::string header;
-    if (!Read(16, &header)) return false;
-    std::string payload;
-    if (Le32(header, 0) != 0 && !Read(Le32(header, 0), &payload)) return false;
-    *out = header + payload;
-    return true;
-  }
-  bool Disconnect() { return ::DisconnectNamedPipe(handle_) != 0; }
-  void Close() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  OVERLAPPED Fresh() {
-    ::ResetEvent(event_.Get());
-    OVERLAPPED ov = {};
-    ov.hEvent = event_.Get();
-    return ov;
-  }
-  bool Finish(OVERLAPPED* ov, DWORD timeout_ms, DWORD* n) {
-    DWORD count = 0;
-    if (::WaitForSingleObject(event_.Get(), timeout_ms) != WAIT_OBJECT_0) {
-      ::CancelIoEx(handle_, ov);
-      ::GetOverlappedResult(handle_, ov, &count, TRUE);
-      return false;
-    }
-    const bool ok = ::GetOverlappedResult(handle_, ov, &count, FALSE) != 0;
-    if (n != nullptr) *n = count;
-    return ok;
-  }
-
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  BrisqHandle event_;
-};
+std::string Hello() { return test_support::HelloMessage(777); }
 
 // A channel with its recorder, and Connect on a thread of its own.
 struct ChannelUnderTest {
-  Recorder recorder;  // outlives the channel, which reports to it when it goes
+  EventRecorder recorder;  // outlives the channel, which reports to it when it goes
   BrisqRef<PipeChannel> channel = MakeBrisqRef<PipeChannel>();
   std::thread connect_thread;
   std::atomic<int> connect_result{-1};
 
-  ChannelUnderTest() { channel->SetCallback(&Recorder::Callback, &recorder); }
+  ChannelUnderTest() { channel->SetCallback(&EventRecorder::RawCallback, &recorder); }
   ~ChannelUnderTest() {
     if (channel) channel->Close();  // ends a Connect that still waits
     if (connect_thread.joinable()) connect_thread.join();
@@ -243,7 +81,7 @@ bool HasLine(const LogCapture& capture, const std::string& text) {
 
 std::vector<std::string> ErrorLines(const LogCapture& capture) {
   std::vector<std::string> out;
-  for (const brisq_test::CapturedLine& line : capture.Lines()) {
+  for (const test_support::LogLine& line : capture.Lines()) {
     if (line.severity >= 2) out.push_back(line.text);
   }
   return out;
@@ -252,7 +90,7 @@ std::vector<std::string> ErrorLines(const LogCapture& capture) {
 // A connected pair: the channel as client of a raw server that has read the
 // channel's hello and sent its own.
 struct ClientOfRawServer {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   std::wstring name = UniqueName();
   RawPipe server;
   ChannelUnderTest client;
@@ -276,7 +114,7 @@ struct ClientOfRawServer {
 // --- Wire: what each side writes and what reaches the callback -----------------
 
 TEST(PipeChannelWire, ClientHelloIsTheFirst20BytesEvenWhenSendCameFirst) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = UniqueName();
   RawPipe server;
   ASSERT_TRUE(server.CreateServer(name));
@@ -305,7 +143,7 @@ TEST(PipeChannelWire, ClientHelloIsTheFirst20BytesEvenWhenSendCameFirst) {
 }
 
 TEST(PipeChannelWire, ServerHelloIsTheFirst20BytesAndThePeersHelloConnects) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = UniqueName();
   ChannelUnderTest server;
   ASSERT_TRUE(server.channel->Open(name.c_str(), PipeChannel::kModeServer));
@@ -325,7 +163,7 @@ TEST(PipeChannelWire, ServerHelloIsTheFirst20BytesAndThePeersHelloConnects) {
   ASSERT_TRUE(client.Write(Hello()));
   ASSERT_TRUE(server.recorder.WaitForCount(EVENT_CONNECTED, 1));
   EXPECT_EQ(server.channel->GetState(), PipeChannel::kStateConnected);
-  EXPECT_TRUE(server.recorder.Messages().empty()) << "the hello is not a user message";
+  EXPECT_TRUE(server.recorder.Of(EVENT_MESSAGE).empty()) << "the hello is not a user message";
 }
 
 // What the server end is created with, seen through the channel's seam:
@@ -368,7 +206,7 @@ TEST(PipeChannelWire, ServerEndRefusesRemoteClientsAndIsNotInherited) {
 // The client connects between CreateNamedPipe and ConnectNamedPipe, which
 // then fails with 535 (ERROR_PIPE_CONNECTED): a connected client all the same.
 TEST(PipeChannelWire, ClientThatCameBeforeTheAcceptGetsTheHelloAndIsRead) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = UniqueName();
   ChannelUnderTest server;
   ASSERT_TRUE(server.channel->Open(name.c_str(), PipeChannel::kModeServer));
@@ -383,12 +221,12 @@ TEST(PipeChannelWire, ClientThatCameBeforeTheAcceptGetsTheHelloAndIsRead) {
   ASSERT_TRUE(client.Write(Hello() + UserMessage(7, "after")));
   ASSERT_TRUE(server.recorder.WaitForCount(EVENT_MESSAGE, 1));
   EXPECT_EQ(server.recorder.Count(EVENT_CONNECTED), 1u);
-  EXPECT_EQ(server.recorder.Messages()[0].type, 7u);
+  EXPECT_EQ(server.recorder.Of(EVENT_MESSAGE)[0].type, 7u);
   EXPECT_EQ(ErrorLines(capture), std::vector<std::string>{});
 }
 
 TEST(PipeChannelWire, ServerSendBeforeTheClientComesFollowsTheHello) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = UniqueName();
   ChannelUnderTest server;
   ASSERT_TRUE(server.channel->Open(name.c_str(), PipeChannel::kModeServer));
@@ -415,9 +253,10 @@ TEST(PipeChannelWire, InternalTypesFromThePeerAreNeverDelivered) {
                          UserMessage(IPCMessage::kTypeInternal, "also internal");
   ASSERT_TRUE(pair.server.Write(internal));
   ASSERT_TRUE(pair.server.Write(UserMessage(9, "marker")));
-  ASSERT_TRUE(pair.client.recorder.WaitFor(
-      [](const std::vector<Event>& e) { return !e.empty() && e.back().event == EVENT_MESSAGE; }));
-  const std::vector<Event> messages = pair.client.recorder.Messages();
+  ASSERT_TRUE(pair.client.recorder.WaitFor([](const std::vector<PipeEvent>& e) {
+    return !e.empty() && e.back().event == EVENT_MESSAGE;
+  }));
+  const std::vector<PipeEvent> messages = pair.client.recorder.Of(EVENT_MESSAGE);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].type, 9u);
   EXPECT_EQ(messages[0].data, "marker");
@@ -438,7 +277,7 @@ TEST(PipeChannelWire, MessageLargerThanThreeReadsArrivesOnceWhole) {
   ASSERT_TRUE(pair.client.recorder.WaitForCount(EVENT_MESSAGE, 1));
   ASSERT_TRUE(pair.server.Write(UserMessage(13, "after")));
   ASSERT_TRUE(pair.client.recorder.WaitForCount(EVENT_MESSAGE, 2));
-  const std::vector<Event> messages = pair.client.recorder.Messages();
+  const std::vector<PipeEvent> messages = pair.client.recorder.Of(EVENT_MESSAGE);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].type, 12u);
   EXPECT_EQ(messages[0].data, text);
@@ -450,7 +289,7 @@ TEST(PipeChannelWire, TwoMessagesInOneWriteArriveInOrder) {
   pair.Start();
   ASSERT_TRUE(pair.server.Write(UserMessage(1, "one") + UserMessage(2, "two")));
   ASSERT_TRUE(pair.client.recorder.WaitForCount(EVENT_MESSAGE, 2));
-  const std::vector<Event> messages = pair.client.recorder.Messages();
+  const std::vector<PipeEvent> messages = pair.client.recorder.Of(EVENT_MESSAGE);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].type, 1u);
   EXPECT_EQ(messages[0].data, "one");
@@ -517,7 +356,7 @@ TEST(PipeChannelWire, PeerClosedBeforeTheNextReadIsAlsoQuiet) {
 // one so the test does not wait 30 s.
 TEST(PipeChannelConnecting, NoServer_TimesOutAfter30s) {
   EXPECT_EQ(PipeChannel::kConnectDeadlineMs, 30000u);
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   ChannelUnderTest client;
   client.channel->SetConnectDeadlineForTesting(600);
   const ULONGLONG start = ::GetTickCount64();
@@ -531,7 +370,7 @@ TEST(PipeChannelConnecting, NoServer_TimesOutAfter30s) {
 }
 
 TEST(PipeChannelConnecting, SecondClientRetriesWhileTheOnlyInstanceIsBusy) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = UniqueName();
   RawPipe server;
   ASSERT_TRUE(server.CreateServer(name));
@@ -551,14 +390,14 @@ TEST(PipeChannelConnecting, SecondClientRetriesWhileTheOnlyInstanceIsBusy) {
     }
     return n;
   };
-  for (int i = 0; i < 2000 && tries() < 2; ++i) ::Sleep(10);
+  test_support::WaitUntil([&] { return tries() >= 2; });
   ASSERT_GE(tries(), 2);
   EXPECT_EQ(opened, -1) << "still trying while the instance is in use";
 
   // The first client goes away; the server offers its instance again.
   first.Close();
   ASSERT_TRUE(server.Disconnect());
-  ASSERT_TRUE(server.Accept(40000));
+  ASSERT_TRUE(server.Accept(std::chrono::milliseconds(40000)));
   opener.join();
   EXPECT_EQ(opened, 1);
   EXPECT_FALSE(HasLine(capture, "ipc connect timeout"));
@@ -589,7 +428,7 @@ TEST(PipeChannelConnecting, SendWhileAWriteIsPendingQueuesAndKeepsOrder) {
     EXPECT_EQ(message.substr(20, text.size()), text) << i;
   }
   // Each completed write takes its message off the queue.
-  for (int i = 0; i < 1000 && pair.client.channel->QueuedMessages() != 0; ++i) ::Sleep(5);
+  test_support::WaitUntil([&] { return pair.client.channel->QueuedMessages() == 0; });
   EXPECT_EQ(pair.client.channel->QueuedMessages(), 0u);
 }
 
@@ -645,11 +484,11 @@ TEST(PipeChannelLifecycle, SendAfterCloseIsRefused) {
 }
 
 TEST(PipeChannelLifecycle, CloseEndsAConnectThatWaitsForItsClient) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   ChannelUnderTest server;
   ASSERT_TRUE(server.channel->Open(UniqueName().c_str(), PipeChannel::kModeServer));
   server.StartConnect();
-  for (int i = 0; i < 1000 && !HasLine(capture, "ConnectNamedPipe(IO_PENDING)"); ++i) ::Sleep(5);
+  test_support::WaitUntil([&] { return HasLine(capture, "ConnectNamedPipe(IO_PENDING)"); });
   ASSERT_TRUE(HasLine(capture, "ConnectNamedPipe(IO_PENDING)"));
   server.channel->Close();
   server.JoinConnect();
@@ -658,7 +497,7 @@ TEST(PipeChannelLifecycle, CloseEndsAConnectThatWaitsForItsClient) {
 }
 
 TEST(PipeChannelLifecycle, NameLongerThan129CharactersIsRefused) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring base = UniqueName();
   const std::wstring fits = base + std::wstring(PipeChannel::kMaxNameLength - base.size(), L'n');
   const std::wstring too_long = fits + L"x";
@@ -680,7 +519,7 @@ TEST(PipeChannelLifecycle, NameLongerThan129CharactersIsRefused) {
 }
 
 TEST(PipeChannelLifecycle, SecondOpenOfAnOpenChannelIsRefusedAndKeepsIt) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = UniqueName();
   ChannelUnderTest server;
   ASSERT_TRUE(server.channel->Open(name.c_str(), PipeChannel::kModeServer));
@@ -734,29 +573,21 @@ int CheckPeerRole() {
 const int kPeerRole = CheckPeerRole();
 
 TEST(PipeChannelTwoProcesses, ServerAndChildClientExchangeMessagesInOrder) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = UniqueName();
   ChannelUnderTest server;
   ASSERT_TRUE(server.channel->Open(name.c_str(), PipeChannel::kModeServer));
   server.StartConnect();
 
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --echo-peer " + name;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
   // No handle inheritance: the child must not hold our end of the pipe.
-  ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &info));
-  BrisqHandle process(info.hProcess);
-  BrisqHandle thread(info.hThread);
+  test_support::ChildProcess child;
+  ASSERT_TRUE(child.StartSelf(L"--echo-peer " + name));
 
   ASSERT_TRUE(server.recorder.WaitForCount(EVENT_CONNECTED, 1));
   ASSERT_TRUE(server.recorder.WaitForCount(EVENT_MESSAGE, 1));
-  const std::vector<Event> first = server.recorder.Messages();
+  const std::vector<PipeEvent> first = server.recorder.Of(EVENT_MESSAGE);
   EXPECT_EQ(first[0].type, 3u);
-  EXPECT_EQ(first[0].data, std::to_string(info.dwProcessId));
+  EXPECT_EQ(first[0].data, std::to_string(child.Id()));
 
   constexpr int kCount = 30;
   for (int i = 0; i < kCount; ++i) {
@@ -764,17 +595,14 @@ TEST(PipeChannelTwoProcesses, ServerAndChildClientExchangeMessagesInOrder) {
     ASSERT_TRUE(server.channel->Send(1, text.data(), static_cast<uint32_t>(text.size())));
   }
   ASSERT_TRUE(server.recorder.WaitForCount(EVENT_MESSAGE, 1 + kCount));
-  const std::vector<Event> messages = server.recorder.Messages();
+  const std::vector<PipeEvent> messages = server.recorder.Of(EVENT_MESSAGE);
   for (int i = 0; i < kCount; ++i) {
     EXPECT_EQ(messages[1 + i].type, 2u);
     EXPECT_EQ(messages[1 + i].data, "message " + std::to_string(i) + std::string(i * 100, '.'));
   }
 
   server.channel->Close();  // the child sees the break and ends
-  ASSERT_EQ(::WaitForSingleObject(process.Get(), kWaitMs), WAIT_OBJECT_0);
-  DWORD code = 99;
-  ::GetExitCodeProcess(process.Get(), &code);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(child.Wait(), 0u);
   EXPECT_EQ(server.recorder.Count(EVENT_DISCONNECTED), 1u);
 }
 

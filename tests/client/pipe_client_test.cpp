@@ -23,52 +23,36 @@
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/layout/RingLayout.h"
-#include "client_log_capture.h"
-#include "raw_pipe_server.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/named_objects.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/raw_pipe_server.h"
+#include "tests/support/child_process.h"
+#include "tests/support/unique_name.h"
+#include "tools/common/quenlo_exports.h"
 
 namespace {
 
 using BrisqFramework::BrisqRef;
-using client_test::ClientLogCapture;
-using client_test::kError;
-using client_test::kInfo;
-using client_test::RawPipeServer;
+using BrisqFramework::kLogError;
+using BrisqFramework::kLogInfo;
 using Quenlo::PipeClient;
+using test_support::EventExists;
+using test_support::LogCapture;
+using test_support::MappingExists;
+using test_support::MutexExists;
+using test_support::PipeEvent;
+using test_support::RawPipeServer;
+using test_support::SemaphoreExists;
+using test_support::UniqueName;
 
 constexpr DWORD kWaitMs = 10000;
-
-std::wstring UniqueName(const wchar_t* tag) {
-  static std::atomic<int> counter{0};
-  return L"cltest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + tag + L"-" +
-         std::to_wstring(counter.fetch_add(1));
-}
 
 std::wstring ObjectName(const wchar_t* prefix, int index, const std::wstring& name) {
   return std::wstring(L"Global\\") + prefix + L"_" + std::to_wstring(index) + L"_" + name;
 }
 
 // --- Kernel objects, looked at as the server would ------------------------------------
-
-bool SemaphoreExists(const std::wstring& name) {
-  HANDLE h = ::OpenSemaphoreW(SYNCHRONIZE, FALSE, name.c_str());
-  if (h != nullptr) ::CloseHandle(h);
-  return h != nullptr;
-}
-bool EventExists(const std::wstring& name) {
-  HANDLE h = ::OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
-  if (h != nullptr) ::CloseHandle(h);
-  return h != nullptr;
-}
-bool MutexExists(const std::wstring& name) {
-  HANDLE h = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
-  if (h != nullptr) ::CloseHandle(h);
-  return h != nullptr;
-}
-bool MappingExists(const std::wstring& name) {
-  HANDLE h = ::OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
-  if (h != nullptr) ::CloseHandle(h);
-  return h != nullptr;
-}
 
 // An opened named semaphore whose count can be read without changing it.
 class SemaphoreProbe {
@@ -131,72 +115,28 @@ AudioBlock MakeAudio(uint32_t channel, uint32_t size) {
 
 // --- Events ------------------------------------------------------------------------
 
-struct SeenEvent {
-  IPC_EVENT_TYPE event;
-  uint32_t type;
-  std::string data;
-  uint32_t connected;  // the client's IsConnected during the callback
-};
-
-// Records every callback. Optionally answers EVENT_CONNECTED the way the
-// panel does: three sends from inside the callback.
-class EventRecorder {
+// The shared recorder, keeping the client's IsConnected with each event.
+// With `send_on_connected` it answers EVENT_CONNECTED the way the panel
+// does: three sends from inside the callback.
+class EventRecorder : public test_support::EventRecorder {
  public:
-  PipeClient* client = nullptr;
-  bool send_on_connected = false;
-  std::atomic<int> sends_ok{0};
-  std::atomic<int> sends_failed{0};
-
-  static void Callback(IPC_EVENT_TYPE event, uint32_t type, const char* data, uint32_t length,
-                       void* context) {
-    static_cast<EventRecorder*>(context)->On(event, type, data, length);
+  explicit EventRecorder(PipeClient* client = nullptr, bool send_on_connected = false) {
+    SetClient(client, send_on_connected);
   }
-
-  void On(IPC_EVENT_TYPE event, uint32_t type, const char* data, uint32_t length) {
-    const uint32_t connected = client != nullptr ? client->IsConnected() : 0;
-    if (event == EVENT_CONNECTED && send_on_connected) {
+  void SetClient(PipeClient* client, bool send_on_connected = false) {
+    is_connected = [client] { return client != nullptr ? client->IsConnected() : 0; };
+    if (!send_on_connected) return;
+    inspect = [this, client](PipeEvent& e, const char*, uint32_t) {
+      if (e.event != EVENT_CONNECTED) return;
       for (const char* text : {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"}) {
         const bool sent =
             client->SendMessage(101, text, static_cast<uint32_t>(std::strlen(text))) != 0;
         (sent ? sends_ok : sends_failed).fetch_add(1);
       }
-    }
-    std::lock_guard<std::mutex> hold(mutex_);
-    seen_.push_back({event, type, std::string(data != nullptr ? data : "", length), connected});
-    changed_.notify_all();
+    };
   }
-
-  bool WaitFor(IPC_EVENT_TYPE event, DWORD timeout_ms = kWaitMs) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    return changed_.wait_for(hold, std::chrono::milliseconds(timeout_ms), [&] {
-      for (const SeenEvent& e : seen_) {
-        if (e.event == event) return true;
-      }
-      return false;
-    });
-  }
-  std::vector<SeenEvent> Seen() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return seen_;
-  }
-  int Count(IPC_EVENT_TYPE event) {
-    int n = 0;
-    for (const SeenEvent& e : Seen()) n += e.event == event ? 1 : 0;
-    return n;
-  }
-  // Position of the first such event, or -1.
-  int IndexOf(IPC_EVENT_TYPE event) {
-    const std::vector<SeenEvent> seen = Seen();
-    for (size_t i = 0; i < seen.size(); ++i) {
-      if (seen[i].event == event) return static_cast<int>(i);
-    }
-    return -1;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<SeenEvent> seen_;
+  std::atomic<int> sends_ok{0};
+  std::atomic<int> sends_failed{0};
 };
 
 // A client with its recorder; Destroy and the last Release at the end.
@@ -204,7 +144,7 @@ class PipeClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
     IPipeClientPtr();
-    recorder_.client = client_;
+    recorder_.SetClient(client_);
     client_->SetCallback(&EventRecorder::Callback, &recorder_);
   }
   void TearDown() override {
@@ -224,11 +164,11 @@ class PipeClientTest : public ::testing::Test {
     server_.reset(new RawPipeServer(name_));
     ASSERT_TRUE(server_->Start());
     ASSERT_EQ(1, client_->Create(name_.c_str(), channels));
-    ASSERT_TRUE(recorder_.WaitFor(EVENT_CONNECTED));
+    ASSERT_TRUE(recorder_.WaitForCount(EVENT_CONNECTED));
     ASSERT_EQ(1u, client_->IsConnected());
   }
 
-  ClientLogCapture log_;
+  LogCapture log_;
   PipeClient* client_ = nullptr;
   EventRecorder recorder_;
   std::wstring name_;
@@ -261,17 +201,12 @@ TEST_F(PipeClientTest, QueryInterfaceRefusesOtherIdentifiersWithNull) {
 }
 
 TEST(PipeClientExport, NullOutPointerGivesZeroAndOrdinalOneIsTheClientFactory) {
-  ClientLogCapture log;
+  LogCapture log;
   EXPECT_EQ(0, CreatePipeClient(nullptr));
 
-  wchar_t path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dll(path, n);
-  dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"Quenlo.dll";
-  HMODULE module = ::LoadLibraryW(dll.c_str());
+  HMODULE module = ::LoadLibraryW((test_support::BuildFolder() + L"Quenlo.dll").c_str());
   ASSERT_NE(nullptr, module);
-  auto create = reinterpret_cast<PFN_CreatePipeClient>(
-      reinterpret_cast<void*>(::GetProcAddress(module, MAKEINTRESOURCEA(1))));
+  auto create = quenlo_tools::BindOrdinal<PFN_CreatePipeClient>(module, 1);
   ASSERT_NE(nullptr, create);
   EXPECT_EQ(reinterpret_cast<void*>(create),
             reinterpret_cast<void*>(::GetProcAddress(module, "CreatePipeClient")));
@@ -290,12 +225,12 @@ TEST_F(PipeClientTest, NameLongerThanTheChannelFieldIsRefusedNotCut) {
   std::wstring too_long = UniqueName(L"long");
   too_long.resize(130, L'x');
   EXPECT_EQ(0, client_->Create(too_long.c_str(), 1));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to Create(pipe name too long)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to Create(pipe name too long)"));
   EXPECT_FALSE(MutexExists(L"Global\\PipeMutex_" + too_long));
   EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, too_long)));
   // Nor under the name cut to 129 characters.
   EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, too_long.substr(0, 129))));
-  EXPECT_EQ(-1, log_.IndexOf(kInfo, "[PipeClient] Create(begin,...)"));
+  EXPECT_EQ(-1, log_.IndexOf(kLogInfo, "[PipeClient] Create(begin,...)"));
 }
 
 TEST_F(PipeClientTest, NameOfExactly129CharactersConnects) {
@@ -304,7 +239,7 @@ TEST_F(PipeClientTest, NameOfExactly129CharactersConnects) {
   server_.reset(new RawPipeServer(name_));
   ASSERT_TRUE(server_->Start());
   ASSERT_EQ(1, client_->Create(name_.c_str(), 1));
-  EXPECT_TRUE(recorder_.WaitFor(EVENT_CONNECTED));
+  EXPECT_TRUE(recorder_.WaitForCount(EVENT_CONNECTED));
   EXPECT_TRUE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, name_)));
 }
 
@@ -314,7 +249,7 @@ TEST_F(PipeClientTest, AbsurdChannelCountIsRefusedAtOnce) {
   EXPECT_EQ(0, client_->Create(name.c_str(), 0xFFFFFFFFu));  // "--maxChannels=-1"
   EXPECT_EQ(0, client_->Create(name.c_str(), Quenlo::kMaxPipeChannels + 1));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(2, log_.Count(kError, "Failed to Create(too many channels)"));
+  EXPECT_EQ(2, log_.Count(kLogError, "Failed to Create(too many channels)"));
   EXPECT_FALSE(SemaphoreExists(ObjectName(L"AudioPipeSemaphore", 0, name)));
   EXPECT_FALSE(MutexExists(L"Global\\PipeMutex_" + name));
 }
@@ -357,7 +292,7 @@ TEST_F(PipeClientTest, DestroyClosesTheLinkAndWakesEveryReaderOnce) {
   client_->Destroy();
   EXPECT_EQ(1, audio.Count());
   EXPECT_EQ(1, video.Count());
-  EXPECT_EQ(1, recorder_.Count(EVENT_DISCONNECTED));
+  EXPECT_EQ(1u, recorder_.Count(EVENT_DISCONNECTED));
   EXPECT_EQ(0u, client_->IsConnected());
   EXPECT_TRUE(server_->WaitClientGone(kWaitMs));
   EXPECT_FALSE(MutexExists(L"Global\\PipeMutex_" + name_));
@@ -376,19 +311,19 @@ TEST_F(PipeClientTest, SendMessageBeforeTheHelloFailsWithInvalidState) {
   ASSERT_EQ(1, client_->Create(name_.c_str(), 1));
   ASSERT_TRUE(server_->WaitClientHello(kWaitMs));  // linked, but not connected
   EXPECT_EQ(0, client_->SendMessage(101, "x", 1));
-  EXPECT_EQ(2, log_.Count(kError, "Failed to SendMessage(invalid state)"));
-  EXPECT_EQ(0, recorder_.Count(EVENT_CONNECTED));
+  EXPECT_EQ(2, log_.Count(kLogError, "Failed to SendMessage(invalid state)"));
+  EXPECT_EQ(0u, recorder_.Count(EVENT_CONNECTED));
   EXPECT_TRUE(server_->Messages().empty());
 }
 
 TEST_F(PipeClientTest, ZeroChannelsCarryMessagesBothWaysAndRefuseEveryPacket) {
   Connect(0);
-  EXPECT_EQ(1, log_.Count(kInfo, "[PipeClient] SetCallback..."));
-  const int begin = log_.IndexOf(kInfo, "[PipeClient] Create(begin,...)");
-  const int end = log_.IndexOf(kInfo, "[PipeClient] Create(end,...)");
+  EXPECT_EQ(1, log_.Count(kLogInfo, "[PipeClient] SetCallback..."));
+  const int begin = log_.IndexOf(kLogInfo, "[PipeClient] Create(begin,...)");
+  const int end = log_.IndexOf(kLogInfo, "[PipeClient] Create(end,...)");
   ASSERT_GE(begin, 0);
   EXPECT_GT(end, begin);
-  EXPECT_TRUE(log_.WaitFor(kInfo, "[PipeClient] EVENT_CONNECTED", 1, kWaitMs));
+  EXPECT_TRUE(log_.WaitFor(kLogInfo, "[PipeClient] EVENT_CONNECTED", 1, kWaitMs));
   EXPECT_EQ(::GetCurrentProcessId(), server_->ClientProcessId());
 
   const std::string text = "{\"method\":\"x.subscribeEvent\"}";
@@ -398,8 +333,8 @@ TEST_F(PipeClientTest, ZeroChannelsCarryMessagesBothWaysAndRefuseEveryPacket) {
   EXPECT_EQ(text, server_->Messages()[0].data);
 
   ASSERT_TRUE(server_->Send(7, "from host"));
-  ASSERT_TRUE(recorder_.WaitFor(EVENT_MESSAGE));
-  const SeenEvent message = recorder_.Seen()[recorder_.IndexOf(EVENT_MESSAGE)];
+  ASSERT_TRUE(recorder_.WaitForCount(EVENT_MESSAGE));
+  const PipeEvent message = recorder_.Events()[recorder_.IndexOf(EVENT_MESSAGE)];
   EXPECT_EQ(7u, message.type);
   EXPECT_EQ("from host", message.data);
 
@@ -409,7 +344,7 @@ TEST_F(PipeClientTest, ZeroChannelsCarryMessagesBothWaysAndRefuseEveryPacket) {
   EXPECT_EQ(0, client_->WritePacketAsync(&frame.packet));
   EXPECT_EQ(0, client_->WritePacket(&block.packet, 10));
   EXPECT_EQ(0, client_->WritePacketAsync(&block.packet));
-  EXPECT_EQ(4, log_.Count(kError, "Failed to GetPipeItem(invalid index=0)"));
+  EXPECT_EQ(4, log_.Count(kLogError, "Failed to GetPipeItem(invalid index=0)"));
   EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, name_)));
 }
 
@@ -419,22 +354,22 @@ TEST_F(PipeClientTest, PacketsAreRefusedWithoutPacketOrConnection) {
   VideoFrame frame = MakeVideo(0, 16, 8);
   EXPECT_EQ(0, client_->WritePacket(&frame.packet, 10));
   EXPECT_EQ(0, client_->WritePacketAsync(&frame.packet));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to WritePacket(invalid state)"));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to WritePacketAsync(invalid state)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacket(invalid state)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacketAsync(invalid state)"));
   EXPECT_EQ(0, client_->WritePacket(nullptr, 10));
   EXPECT_EQ(0, client_->WritePacketAsync(nullptr));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to WritePacket(invalid parameter)"));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to WritePacketAsync(invalid parameter)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacket(invalid parameter)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacketAsync(invalid parameter)"));
 }
 
 TEST_F(PipeClientTest, ChannelIndexAtOrAboveTheCountIsRefused) {
   Connect(2);
   VideoFrame frame = MakeVideo(2, 16, 8);
   EXPECT_EQ(0, client_->WritePacket(&frame.packet, 10));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to GetPipeItem(invalid index=2)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to GetPipeItem(invalid index=2)"));
   frame.packet.channel = 0xFFFFFFFFu;
   EXPECT_EQ(0, client_->WritePacketAsync(&frame.packet));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to GetPipeItem(invalid index=-1)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to GetPipeItem(invalid index=-1)"));
   EXPECT_FALSE(MappingExists(ObjectName(L"PIPE_VIDEO", 2, name_)));
 }
 
@@ -473,7 +408,7 @@ TEST_F(PipeClientTest, RefusedPacketSucceedsButIsNotAnnounced) {
   EXPECT_EQ(1, client_->WritePacket(&oversized, 10));
   EXPECT_EQ(1, client_->WritePacketAsync(&oversized));
   EXPECT_EQ(1, video.Count());
-  EXPECT_EQ(2, log_.Count(kError, "Failed to SendPacket(invalid video size(1921,1080)"));
+  EXPECT_EQ(2, log_.Count(kLogError, "Failed to SendPacket(invalid video size(1921,1080)"));
 
   AudioBlock too_long = MakeAudio(0, Quenlo::kAudioPayloadSize + 1);
   const auto start = std::chrono::steady_clock::now();
@@ -554,7 +489,7 @@ TEST_F(PipeClientTest, AudioWithoutAcknowledgementStillSucceedsAfterTheTimeout) 
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, std::chrono::milliseconds(250));
   EXPECT_LT(waited, std::chrono::milliseconds(3000));
-  EXPECT_EQ(1, log_.Count(kInfo, "WaitForSingleObject timeout 300"));
+  EXPECT_EQ(1, log_.Count(kLogInfo, "WaitForSingleObject timeout 300"));
 }
 
 TEST_F(PipeClientTest, AsyncAudioSignalsTheAcknowledgementItselfAndDoesNotWait) {
@@ -598,35 +533,35 @@ TEST_F(PipeClientTest, WritesGiveBackTheItemReferenceOnEveryPath) {
 TEST_F(PipeClientTest, ServerGoingAwayGivesBrokenThenDisconnectedAndTearsDown) {
   Connect(1);
   server_->Close();
-  ASSERT_TRUE(recorder_.WaitFor(EVENT_DISCONNECTED));
+  ASSERT_TRUE(recorder_.WaitForCount(EVENT_DISCONNECTED));
   const int broken = recorder_.IndexOf(EVENT_BROKEN);
   ASSERT_GE(broken, 0);
   EXPECT_LT(broken, recorder_.IndexOf(EVENT_DISCONNECTED));
-  EXPECT_EQ(0u, recorder_.Seen()[broken].connected);  // turned 0 with the first
+  EXPECT_EQ(0u, recorder_.Events()[broken].connected);  // turned 0 with the first
   EXPECT_EQ(0u, client_->IsConnected());
-  EXPECT_TRUE(log_.WaitFor(kInfo, "[PipeClient] Destroy(end,...)", 1, kWaitMs));
-  EXPECT_EQ(1, log_.Count(kInfo, "[PipeClient] EVENT_BROKEN || EVENT_CONNECTION_RESET"));
-  EXPECT_EQ(1, log_.Count(kInfo, "[PipeClient] EVENT_DISCONNECTED"));
+  EXPECT_TRUE(log_.WaitFor(kLogInfo, "[PipeClient] Destroy(end,...)", 1, kWaitMs));
+  EXPECT_EQ(1, log_.Count(kLogInfo, "[PipeClient] EVENT_BROKEN || EVENT_CONNECTION_RESET"));
+  EXPECT_EQ(1, log_.Count(kLogInfo, "[PipeClient] EVENT_DISCONNECTED"));
 
   BrisqRef<PipeClient::PipeItem> item;
   EXPECT_FALSE(client_->GetPipeItem(0, &item));
   EXPECT_EQ(0, client_->SendMessage(101, "x", 1));
-  EXPECT_EQ(1, log_.Count(kError, "Failed to SendMessage(invalid state)"));
+  EXPECT_EQ(1, log_.Count(kLogError, "Failed to SendMessage(invalid state)"));
   // The client never reconnects by itself.
   ::Sleep(200);
-  EXPECT_EQ(1, recorder_.Count(EVENT_CONNECTED));
+  EXPECT_EQ(1u, recorder_.Count(EVENT_CONNECTED));
 }
 
 TEST_F(PipeClientTest, DestroyAfterABreakRunsASecondTeardownQuietly) {
   Connect(1);
   server_->Close();
-  ASSERT_TRUE(log_.WaitFor(kInfo, "[PipeClient] Destroy(end,...)", 1, kWaitMs));
+  ASSERT_TRUE(log_.WaitFor(kLogInfo, "[PipeClient] Destroy(end,...)", 1, kWaitMs));
   const size_t before = log_.Size();
   client_->Destroy();
-  EXPECT_EQ(2, log_.Count(kInfo, "[PipeClient] Destroy(begin,...)"));
-  EXPECT_EQ(2, log_.Count(kInfo, "[PipeClient] Destroy(end,...)"));
-  EXPECT_TRUE(log_.Since(before, kError).empty());
-  EXPECT_EQ(1, recorder_.Count(EVENT_DISCONNECTED));
+  EXPECT_EQ(2, log_.Count(kLogInfo, "[PipeClient] Destroy(begin,...)"));
+  EXPECT_EQ(2, log_.Count(kLogInfo, "[PipeClient] Destroy(end,...)"));
+  EXPECT_TRUE(log_.Since(before, kLogError).empty());
+  EXPECT_EQ(1u, recorder_.Count(EVENT_DISCONNECTED));
 }
 
 // A Destroy while the runner is still inside the connect loop: the runner
@@ -635,7 +570,7 @@ TEST_F(PipeClientTest, DestroyAfterABreakRunsASecondTeardownQuietly) {
 TEST_F(PipeClientTest, DestroyDuringTheConnectLoopStillTearsDown) {
   name_ = UniqueName(L"late");
   ASSERT_EQ(1, client_->Create(name_.c_str(), 1));
-  ASSERT_TRUE(log_.WaitFor(kInfo, "[PipeClient] Create(begin,...)", 1, kWaitMs));
+  ASSERT_TRUE(log_.WaitFor(kLogInfo, "[PipeClient] Create(begin,...)", 1, kWaitMs));
   server_.reset(new RawPipeServer(name_));
   std::thread late_server([this] {
     ::Sleep(400);
@@ -643,8 +578,8 @@ TEST_F(PipeClientTest, DestroyDuringTheConnectLoopStillTearsDown) {
   });
   client_->Destroy();  // returns once the connect loop found the server
   late_server.join();
-  EXPECT_EQ(1, log_.Count(kInfo, "[PipeClient] Destroy(end,...)"));
-  EXPECT_EQ(1, recorder_.Count(EVENT_DISCONNECTED));
+  EXPECT_EQ(1, log_.Count(kLogInfo, "[PipeClient] Destroy(end,...)"));
+  EXPECT_EQ(1u, recorder_.Count(EVENT_DISCONNECTED));
   EXPECT_EQ(0u, client_->IsConnected());
   EXPECT_TRUE(server_->WaitClientGone(kWaitMs));
 }
@@ -661,9 +596,7 @@ TEST_F(PipeClientTest, DestroyRacingAConnectedCallbackThatSendsNeverHangs) {
     SCOPED_TRACE(round);
     const bool at_teardown = round % 2 == 0;
     PipeClient* client = new PipeClient();
-    EventRecorder recorder;
-    recorder.client = client;
-    recorder.send_on_connected = true;
+    EventRecorder recorder(client, /*send_on_connected=*/true);
     client->SetCallback(&EventRecorder::Callback, &recorder);
     const std::wstring name = UniqueName(L"race");
     RawPipeServer server(name, /*answer_hello=*/!at_teardown, static_cast<DWORD>(round % 4));
@@ -689,7 +622,7 @@ TEST_F(PipeClientTest, DestroyRacingAConnectedCallbackThatSendsNeverHangs) {
     destroyer.join();
 
     EXPECT_EQ(0u, client->IsConnected());
-    EXPECT_EQ(1, recorder.Count(EVENT_DISCONNECTED));
+    EXPECT_EQ(1u, recorder.Count(EVENT_DISCONNECTED));
     const int connected = recorder.IndexOf(EVENT_CONNECTED);
     if (connected >= 0) {
       EXPECT_LT(connected, recorder.IndexOf(EVENT_DISCONNECTED));
@@ -697,7 +630,7 @@ TEST_F(PipeClientTest, DestroyRacingAConnectedCallbackThatSendsNeverHangs) {
     }
     EXPECT_EQ(0u, client->Release());
   }
-  EXPECT_EQ(0, log_.Count(kError, "Failed to Close(called on the reader thread)"));
+  EXPECT_EQ(0, log_.Count(kLogError, "Failed to Close(called on the reader thread)"));
 }
 
 // Writes from a frame thread while a teardown closes the rings: the rings
@@ -711,14 +644,13 @@ TEST_F(PipeClientTest, WritesRacingATeardownNeverTouchClosedRings) {
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     PipeClient* client = new PipeClient();
-    EventRecorder recorder;
-    recorder.client = client;
+    EventRecorder recorder(client);
     client->SetCallback(&EventRecorder::Callback, &recorder);
     const std::wstring name = UniqueName(L"writes");
     RawPipeServer server(name);
     ASSERT_TRUE(server.Start());
     ASSERT_EQ(1, client->Create(name.c_str(), 1));
-    ASSERT_TRUE(recorder.WaitFor(EVENT_CONNECTED));
+    ASSERT_TRUE(recorder.WaitForCount(EVENT_CONNECTED));
 
     std::atomic<bool> started{false};
     std::atomic<bool> stop{false};
@@ -736,7 +668,8 @@ TEST_F(PipeClientTest, WritesRacingATeardownNeverTouchClosedRings) {
       client->Destroy();
     } else {
       server.Close();
-      EXPECT_TRUE(log_.WaitFor(kInfo, "[PipeClient] Destroy(end,...)", (round + 1) / 2, kWaitMs));
+      EXPECT_TRUE(
+          log_.WaitFor(kLogInfo, "[PipeClient] Destroy(end,...)", (round + 1) / 2, kWaitMs));
     }
     stop = true;
     writer.join();

@@ -10,12 +10,19 @@
 #include <utility>
 #include <vector>
 
-#include "log_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/named_objects.h"
+#include "tests/support/unique_name.h"
 
 namespace BrisqFramework {
 namespace {
 
-using brisq_test::LogCapture;
+using test_support::EventExists;
+using test_support::LogCapture;
+using test_support::LogClock;
+using test_support::MutexExists;
+using test_support::SemaphoreExists;
 
 // --- Child process roles -------------------------------------------------------
 //
@@ -56,47 +63,16 @@ int CheckChildRole() {
 }
 [[maybe_unused]] const int g_child_role_checked = CheckChildRole();
 
-// Runs this binary in `role` on `name`; returns its exit code (or -1).
+// Runs this binary in `role` on `name`; returns its exit code.
 int RunChild(const std::wstring& role, const std::wstring& name) {
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --child " + role + L" " + name;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-    return -1;
-  }
-  BrisqHandle process(info.hProcess);
-  BrisqHandle thread(info.hThread);
-  if (::WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) return -2;
-  DWORD code = 0;
-  ::GetExitCodeProcess(process.Get(), &code);
-  return static_cast<int>(code);
+  test_support::ChildProcess child;
+  if (!child.StartSelf(L"--child " + role + L" " + name)) return -1;
+  return static_cast<int>(child.Wait());
 }
 
-// A name no other test or run uses.
+// A name no other test or run uses, in the global namespace.
 std::wstring UniqueName(const wchar_t* kind) {
-  static std::atomic<int> counter{0};
-  return std::wstring(L"Global\\BrisqTest_") + kind + L"_" +
-         std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
-}
-
-// A named object disappears with its last handle: whether the name can still
-// be opened tells whether a wrapper closed its previous handle (handle values
-// themselves are reused at once and prove nothing).
-bool EventExists(const std::wstring& name) {
-  BrisqHandle h(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
-  return h.IsValid();
-}
-bool MutexExists(const std::wstring& name) {
-  BrisqHandle h(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
-  return h.IsValid();
-}
-bool SemaphoreExists(const std::wstring& name) {
-  BrisqHandle h(::OpenSemaphoreW(SYNCHRONIZE, FALSE, name.c_str()));
-  return h.IsValid();
+  return L"Global\\" + test_support::UniqueName(kind);
 }
 
 // Number of immediate successful waits, i.e. the semaphore's current count.
@@ -187,8 +163,13 @@ TEST(BrisqConditionVariableTest, WakeReleasesASleeper) {
 
 // --- BrisqEvent ---------------------------------------------------------------------
 
-TEST(BrisqEventTest, EmptyEventFailsWithoutLogging) {
-  LogCapture capture;
+// Every event case runs under a capture: most of them check what was logged.
+class BrisqEventTest : public ::testing::Test {
+ protected:
+  LogCapture capture{LogClock::kDriven};
+};
+
+TEST_F(BrisqEventTest, EmptyEventFailsWithoutLogging) {
   BrisqEvent event;
   EXPECT_FALSE(event.SetEvent());
   EXPECT_FALSE(event.ResetEvent());
@@ -196,8 +177,7 @@ TEST(BrisqEventTest, EmptyEventFailsWithoutLogging) {
   EXPECT_TRUE(capture.Lines().empty());
 }
 
-TEST(BrisqEventTest, ZeroTimeoutOnUnsignalledReturnsAtOnceWithInfoLine) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, ZeroTimeoutOnUnsignalledReturnsAtOnceWithInfoLine) {
   BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent());
   const ULONGLONG start = ::GetTickCount64();
@@ -211,8 +191,7 @@ TEST(BrisqEventTest, ZeroTimeoutOnUnsignalledReturnsAtOnceWithInfoLine) {
   EXPECT_EQ("WaitForSingleObject timeout 15\n", Message(lines[1].text));
 }
 
-TEST(BrisqEventTest, AutoResetAfterOneWaitAndResetClears) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, AutoResetAfterOneWaitAndResetClears) {
   BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent());
   EXPECT_TRUE(event.SetEvent());
@@ -223,8 +202,7 @@ TEST(BrisqEventTest, AutoResetAfterOneWaitAndResetClears) {
   EXPECT_FALSE(event.Wait(0));
 }
 
-TEST(BrisqEventTest, CreateUnderExistingNameOpensThatEvent) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, CreateUnderExistingNameOpensThatEvent) {
   const std::wstring name = UniqueName(L"Event");
   BrisqEvent first, second;
   ASSERT_TRUE(first.CreateEvent(name.c_str()));
@@ -233,8 +211,7 @@ TEST(BrisqEventTest, CreateUnderExistingNameOpensThatEvent) {
   EXPECT_TRUE(second.Wait(0));
 }
 
-TEST(BrisqEventTest, OpenMissingNameFailsWithErrorLine) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, OpenMissingNameFailsWithErrorLine) {
   BrisqEvent event;
   EXPECT_FALSE(event.OpenEvent(UniqueName(L"Missing").c_str()));
   EXPECT_FALSE(event.IsValid());
@@ -249,8 +226,7 @@ TEST(BrisqEventTest, OpenMissingNameFailsWithErrorLine) {
 
 // A semaphore already owns the name: CreateEventW fails with
 // ERROR_INVALID_HANDLE and the wrapper stays empty.
-TEST(BrisqEventTest, CreateFailureLogsAndLeavesEmpty) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, CreateFailureLogsAndLeavesEmpty) {
   const std::wstring name = UniqueName(L"Clash");
   BrisqSemaphore taken;
   ASSERT_TRUE(taken.Create(name.c_str()));
@@ -295,8 +271,7 @@ TEST(BrisqHandleOwner, EmptyValuesMovesResetsAndViews) {
 }
 
 // Creating or opening again must not leak the handle held before.
-TEST(BrisqEventTest, ReplacingClosesPreviousHandle) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, ReplacingClosesPreviousHandle) {
   const std::wstring a = UniqueName(L"ReplaceA");
   const std::wstring b = UniqueName(L"ReplaceB");
   BrisqEvent event;
@@ -313,8 +288,7 @@ TEST(BrisqEventTest, ReplacingClosesPreviousHandle) {
 }
 
 // Re-creating under the same name keeps the event and its signal.
-TEST(BrisqEventTest, RecreateKeepsNamedEventState) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, RecreateKeepsNamedEventState) {
   const std::wstring name = UniqueName(L"Keep");
   BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent(name.c_str()));
@@ -323,8 +297,7 @@ TEST(BrisqEventTest, RecreateKeepsNamedEventState) {
   EXPECT_TRUE(event.Wait(0));
 }
 
-TEST(BrisqEventTest, CloseEmptiesTheWrapper) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, CloseEmptiesTheWrapper) {
   const std::wstring name = UniqueName(L"Close");
   BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent(name.c_str()));
@@ -334,8 +307,7 @@ TEST(BrisqEventTest, CloseEmptiesTheWrapper) {
   EXPECT_FALSE(event.SetEvent());
 }
 
-TEST(BrisqEventTest, SignalFromAnotherProcess) {
-  LogCapture capture;
+TEST_F(BrisqEventTest, SignalFromAnotherProcess) {
   const std::wstring name = UniqueName(L"CrossSet");
   BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent(name.c_str()));
@@ -404,7 +376,7 @@ TEST(BrisqSemaphoreTest, CreateUnderExistingNameKeepsItsCount) {
 }
 
 TEST(BrisqSemaphoreTest, OpenMissingNameLeavesEmptyWithoutLogging) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring held = UniqueName(L"SemHeld");
   BrisqSemaphore semaphore;
   ASSERT_TRUE(semaphore.Create(held.c_str()));

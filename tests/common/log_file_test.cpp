@@ -11,12 +11,13 @@
 
 #include "BrisqFramework/Common/BrisqFile.h"
 #include "BrisqFramework/Common/LogMessage.h"
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace BrisqFramework {
 namespace {
 
-using brisq_test::LogCapture;
+using test_support::LogCapture;
+using test_support::LogClock;
 
 std::wstring ExeDirectory() {
   wchar_t path[MAX_PATH];
@@ -87,7 +88,7 @@ TEST(LogFileDefaultPath, BesideExecutableNamedAfterLocalTimeAndProcess) {
 }
 
 TEST(LogFileChoice, NullOrEmptyChoosesDefaultPath) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   ASSERT_TRUE(SetLogFile(L""));
   const std::wstring chosen = LogFilePath();
   EXPECT_EQ(0u, chosen.rfind(ExeDirectory(), 0));
@@ -106,7 +107,7 @@ TEST(LogFileChoice, NullOrEmptyChoosesDefaultPath) {
 // --- Writing ------------------------------------------------------------------
 
 TEST(LogFileWriting, DeclinedLinesAreAppendedByteForByte) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   TempLog log(L"declined");
   ASSERT_TRUE(SetLogFile(log.path().c_str()));
   EXPECT_EQ(log.path(), LogFilePath());
@@ -116,7 +117,7 @@ TEST(LogFileWriting, DeclinedLinesAreAppendedByteForByte) {
 }
 
 TEST(LogFileWriting, HandledLinesNeverReachTheFile) {
-  LogCapture capture(1);
+  LogCapture capture{LogClock::kDriven, 1};
   TempLog log(L"handled");
   ASSERT_TRUE(SetLogFile(log.path().c_str()));
   BRISQ_LOG(ERROR) << "sink takes it";
@@ -124,7 +125,7 @@ TEST(LogFileWriting, HandledLinesNeverReachTheFile) {
 }
 
 TEST(LogFileWriting, AppendsAcrossTwoOpenings) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   TempLog log(L"append");
   ASSERT_TRUE(SetLogFile(log.path().c_str()));
   BRISQ_LOG(INFO) << "first run";
@@ -134,7 +135,7 @@ TEST(LogFileWriting, AppendsAcrossTwoOpenings) {
 }
 
 TEST(LogFileWriting, OtherProgramsMayReadAndWriteMeanwhile) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   TempLog log(L"shared");
   ASSERT_TRUE(SetLogFile(log.path().c_str()));
   BrisqFile other;
@@ -147,7 +148,7 @@ TEST(LogFileWriting, OtherProgramsMayReadAndWriteMeanwhile) {
 // A file that cannot be opened loses lines; once it can be opened, the next
 // line is written without choosing again.
 TEST(LogFileWriting, RetriesOpeningOnTheNextLine) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   wchar_t temp[MAX_PATH];
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring dir =
@@ -166,7 +167,7 @@ TEST(LogFileWriting, RetriesOpeningOnTheNextLine) {
 }
 
 TEST(LogFileWriting, ChoosingTheFileWhileOtherThreadsLogLosesAndTearsNoLine) {
-  LogCapture capture(0);
+  LogCapture capture(LogClock::kDriven, 0);
   TempLog a(L"choice_a");
   TempLog b(L"choice_b");
   TempLog after(L"choice_after");
@@ -194,7 +195,7 @@ TEST(LogFileWriting, ChoosingTheFileWhileOtherThreadsLogLosesAndTearsNoLine) {
 }
 
 TEST(LogFileWriting, PathLongerThan259IsRefused) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   const std::wstring path = L"C:\\" + std::wstring(257, L'a');  // 260 characters
   ASSERT_EQ(260u, path.size());
   EXPECT_FALSE(SetLogFile(path.c_str()));

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "BrisqFramework/Common/StringPrintf.h"
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 // While set, every operator new of this thread throws std::bad_alloc: the
@@ -37,7 +37,8 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace BrisqFramework {
 namespace {
 
-using brisq_test::LogCapture;
+using test_support::LogCapture;
+using test_support::LogClock;
 
 // Streamed last into a record: memory runs out from there on, so the
 // record's end (where the line is formatted) fails.
@@ -77,7 +78,7 @@ class LogMessageTest : public ::testing::Test {
 // --- Line layout ----------------------------------------------------------------
 
 TEST_F(LogMessageTest, LineWithoutSourcePosition) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BRISQ_LOG(INFO) << "[PipeServer] SetCallback";
   auto lines = capture.Lines();
   ASSERT_EQ(1u, lines.size());
@@ -91,7 +92,7 @@ TEST_F(LogMessageTest, LineWithoutSourcePosition) {
 TEST_F(LogMessageTest, LineWithSourcePosition) {
   for (const char* file : {"PipeChannel.cpp", "/home/builder/src/Quenlo/PipeChannel.cpp",
                            "C:\\src\\Quenlo/PipeChannel.cpp"}) {
-    LogCapture capture;
+    LogCapture capture{LogClock::kDriven};
     { LogMessage(file, 77, kLogError).stream() << "Failed to Send(" << 5 << ")"; }
     auto lines = capture.Lines();
     ASSERT_EQ(1u, lines.size()) << file;
@@ -104,7 +105,7 @@ TEST_F(LogMessageTest, LineWithSourcePosition) {
 }
 
 TEST_F(LogMessageTest, SeverityAboveFatalIsUnknown) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   { LogMessage(7).stream() << "odd"; }
   ASSERT_EQ(1u, capture.Lines().size());
   EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:UNKNOWN] : odd\n", capture.Lines()[0].text);
@@ -114,7 +115,7 @@ TEST_F(LogMessageTest, SeverityAboveFatalIsUnknown) {
 // A site that breaks its own stream (a null char pointer sets badbit) still
 // gets a finished line with its line feed.
 TEST_F(LogMessageTest, BrokenStreamStillEndsTheLine) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const char* missing = nullptr;
   BRISQ_LOG(INFO) << "before " << missing;
   ASSERT_EQ(1u, capture.Lines().size());
@@ -124,7 +125,7 @@ TEST_F(LogMessageTest, BrokenStreamStillEndsTheLine) {
 // --- Macros ------------------------------------------------------------------------
 
 TEST_F(LogMessageTest, LogAtNamesThisFileAndLine) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const int expected_line = __LINE__ + 1;
   BRISQ_LOG_AT(ERROR) << "Failed to Create";
   auto lines = capture.Lines();
@@ -138,7 +139,7 @@ TEST_F(LogMessageTest, LogAtNamesThisFileAndLine) {
 }
 
 TEST_F(LogMessageTest, MacroIsOneStatementInUnbracedBranches) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   for (int i = 0; i < 2; ++i) {
     if (i == 0)
       BRISQ_LOG(INFO) << "then";
@@ -158,7 +159,7 @@ TEST_F(LogMessageTest, StringPrintfFormatsLongTexts) {
 // --- Disabled records --------------------------------------------------------------
 
 TEST_F(LogMessageTest, DisabledRecordFormatsAndDeliversNothing) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   SetLogFileWriter(&CaptureFile);
   {
     LogMessage record(-1);
@@ -172,7 +173,7 @@ TEST_F(LogMessageTest, DisabledRecordFormatsAndDeliversNothing) {
 // --- Delivery: sink, then file ---------------------------------------------------
 
 TEST_F(LogMessageTest, HandledBySinkNeverReachesFile) {
-  LogCapture capture(1);
+  LogCapture capture{LogClock::kDriven, 1};
   SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "taken";
   EXPECT_EQ(1u, capture.Lines().size());
@@ -180,7 +181,7 @@ TEST_F(LogMessageTest, HandledBySinkNeverReachesFile) {
 }
 
 TEST_F(LogMessageTest, DeclinedBySinkGoesToFileByteForByte) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "first";
   BRISQ_LOG(INFO) << "second";
@@ -191,7 +192,7 @@ TEST_F(LogMessageTest, DeclinedBySinkGoesToFileByteForByte) {
 }
 
 TEST_F(LogMessageTest, NoSinkGoesToFile) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   SetLogOutputHook(nullptr);
   SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "alone";
@@ -201,7 +202,7 @@ TEST_F(LogMessageTest, NoSinkGoesToFile) {
 // --- Flood filter on the record path ------------------------------------------------
 
 TEST_F(LogMessageTest, FiveRepeatsWithinHalfASecondDeliverThree) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   for (int i = 0; i < 5; ++i) {
     BRISQ_LOG_AT(ERROR) << "Failed to Connect";
     capture.Advance(100000000);
@@ -215,7 +216,7 @@ TEST_F(LogMessageTest, FiveRepeatsWithinHalfASecondDeliverThree) {
 // Only the message text is compared: severity and position do not make a
 // record different.
 TEST_F(LogMessageTest, SameTextOtherSeverityOrPositionIsARepeat) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   { LogMessage(kLogInfo).stream() << "same"; }
   { LogMessage(kLogError).stream() << "same"; }
   { LogMessage("a.cpp", 1, kLogWarning).stream() << "same"; }
@@ -224,7 +225,7 @@ TEST_F(LogMessageTest, SameTextOtherSeverityOrPositionIsARepeat) {
 }
 
 TEST_F(LogMessageTest, RefusedLinesReachNeitherSinkNorFile) {
-  LogCapture capture(0);
+  LogCapture capture{LogClock::kDriven, 0};
   SetLogFileWriter(&CaptureFile);
   for (int i = 0; i < 4; ++i) BRISQ_LOG(INFO) << "again";
   EXPECT_EQ(3u, capture.Lines().size());
@@ -235,7 +236,7 @@ TEST_F(LogMessageTest, RefusedLinesReachNeitherSinkNorFile) {
 // --- Failures inside a record lose that line only ---------------------------------------
 
 TEST_F(LogMessageTest, ThrowingSinkLosesTheLineAndLoggingGoesOn) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   SetLogFileWriter(&CaptureFile);
   SetLogOutputHook(&ThrowingSink);
   g_throwing_sink_calls = 0;
@@ -246,7 +247,7 @@ TEST_F(LogMessageTest, ThrowingSinkLosesTheLineAndLoggingGoesOn) {
 }
 
 TEST_F(LogMessageTest, FormattingOutOfMemoryLosesTheLineAndLoggingGoesOn) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BRISQ_LOG_AT(ERROR) << "lost " << std::string(200, 'x') << OutOfMemoryFromHere();
   t_out_of_memory = false;
   BRISQ_LOG(INFO) << "after";
@@ -257,7 +258,7 @@ TEST_F(LogMessageTest, FormattingOutOfMemoryLosesTheLineAndLoggingGoesOn) {
 // --- Threads ---------------------------------------------------------------------------
 
 TEST_F(LogMessageTest, ConcurrentRecordsAreEachDeliveredWhole) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   constexpr int kThreads = 4;
   constexpr int kPerThread = 200;
   std::vector<std::thread> threads;

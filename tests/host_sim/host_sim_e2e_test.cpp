@@ -12,14 +12,12 @@
 #include <vector>
 
 #include "panel/live/minijson.h"
+#include "tests/support/child_process.h"
+#include "tests/support/unique_name.h"
 
 namespace {
 
-std::wstring build_folder() {
-  wchar_t path[MAX_PATH] = {};
-  const std::wstring self(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
-  return self.substr(0, self.rfind(L'\\') + 1);
-}
+using test_support::BuildFolder;
 
 // A fresh folder under the temporary folder, removed with its contents at
 // the end of the test.
@@ -28,8 +26,7 @@ class TempFolder {
   explicit TempFolder(const wchar_t* tag) {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"host-sim-" + tag + L"-" +
-            std::to_wstring(::GetCurrentProcessId()) + L"\\";
+    path_ = std::wstring(temp) + test_support::UniqueName(std::wstring(L"host-sim-") + tag) + L"\\";
     std::filesystem::create_directories(path_);
   }
   // Processes that just ended may hold their files a moment longer.
@@ -68,24 +65,17 @@ HostSimRun run_host_sim(const std::wstring& folder, const std::wstring& argument
                              CREATE_ALWAYS, 0, nullptr);
   HANDLE err = ::CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  std::wstring command = L"\"" + build_folder() + L"host-sim.exe\" " + arguments;
-  PROCESS_INFORMATION info{};
-  HostSimRun run;
+  test_support::ChildOptions options;
+  options.output = out;
+  options.error = err;
   // Detached: no console (and no console host holding the files open).
-  if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
-                       nullptr, &startup, &info)) {
-    if (::WaitForSingleObject(info.hProcess, timeout_ms) != WAIT_OBJECT_0) {
-      ::TerminateProcess(info.hProcess, 99);
-      ::WaitForSingleObject(info.hProcess, 5000);
-    }
-    ::GetExitCodeProcess(info.hProcess, &run.exit_code);
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
+  options.creation_flags = DETACHED_PROCESS;
+  options.watchdog = std::chrono::milliseconds(timeout_ms) + std::chrono::seconds(10);
+  HostSimRun run;
+  test_support::ChildProcess child;
+  if (child.Start(L"\"" + BuildFolder() + L"host-sim.exe\" " + arguments, options)) {
+    run.exit_code = child.Wait(std::chrono::milliseconds(timeout_ms));
+    child.Kill();
   }
   ::CloseHandle(out);
   ::CloseHandle(err);
@@ -242,7 +232,7 @@ TEST_F(HostSimTest, BadInputIsNamedBeforeAnythingStarts) {
 TEST_F(HostSimTest, PanelErrorBoxIsReportedAtOnce) {
   const TempFolder temp(L"nolib");
   const std::wstring& folder = temp;
-  ::CopyFileW((build_folder() + L"Tessaly.exe").c_str(), (folder + L"Tessaly.exe").c_str(), FALSE);
+  ::CopyFileW((BuildFolder() + L"Tessaly.exe").c_str(), (folder + L"Tessaly.exe").c_str(), FALSE);
   const HostSimRun run = run_host_sim(
       folder, L"--tessaly \"" + folder + L"Tessaly.exe\" --connect-timeout-ms 60000", 40000);
   EXPECT_EQ(run.exit_code, 1u) << run.out << run.err;

@@ -12,17 +12,18 @@
 #include "BrisqFramework/Common/BrisqCore.h"
 #include "BrisqFramework/Common/StringPrintf.h"
 #include "BrisqFramework/IO/BrisqMessagePumpIO.h"
-#include "io_log_capture.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/unique_name.h"
 
 namespace {
 
-using brisq_io_test::IoLogCapture;
 using BrisqFramework::BrisqEvent;
 using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
 using BrisqFramework::kLogWarning;
 using BrisqFramework::StringPrintf;
 using BrisqFramework::IO::BrisqMessagePumpIO;
+using test_support::LogCapture;
 
 constexpr DWORD kWaitMs = 5000;
 
@@ -95,10 +96,7 @@ class RecordingObserver : public BrisqMessagePumpIO::Observer {
 class PipePair {
  public:
   PipePair() {
-    static std::atomic<int> serial{0};
-    const std::wstring name = L"\\\\.\\pipe\\brisq-io-test-" +
-                              std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(serial++);
+    const std::wstring name = L"\\\\.\\pipe\\" + test_support::UniqueName(L"io");
     server_ = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
                                  nullptr);
@@ -132,13 +130,30 @@ bool StartRead(HANDLE handle, OVERLAPPED* overlapped, char* buffer, DWORD size) 
   return ::GetLastError() == ERROR_IO_PENDING;
 }
 
+// A pump with a recording observer and a pipe pair, all under a log capture.
+// Open() opens the pump; OpenWithPipe() also registers the pipe's server end.
+class PumpTest : public ::testing::Test {
+ protected:
+  void Open() { ASSERT_TRUE(pump.Open()); }
+  void OpenWithPipe() {
+    ASSERT_TRUE(pipe.Ok());
+    Open();
+    ASSERT_TRUE(pump.Register(pipe.Server(), &observer));
+  }
+  ULONG_PTR Key() { return reinterpret_cast<ULONG_PTR>(&observer); }
+
+  LogCapture capture;
+  PipePair pipe;
+  RecordingObserver observer;  // outlives the pump's thread
+  BrisqMessagePumpIO pump;
+};
+class BrisqMessagePumpIODispatch : public PumpTest {};
+class BrisqMessagePumpIOBrokenPipe : public PumpTest {};
+
 // --- Dispatch: each kind of packet reaches its observer as stated ---
 
-TEST(BrisqMessagePumpIODispatch, PostedTaskArrivesAsZeroBytesAfterTheWarning) {
-  IoLogCapture capture;
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
-  RecordingObserver observer;
+TEST_F(BrisqMessagePumpIODispatch, PostedTaskArrivesAsZeroBytesAfterTheWarning) {
+  Open();
   OVERLAPPED overlapped{};
   ASSERT_TRUE(pump.PostTask(&overlapped, &observer));
   ASSERT_TRUE(observer.AwaitCount(1));
@@ -155,13 +170,8 @@ TEST(BrisqMessagePumpIODispatch, PostedTaskArrivesAsZeroBytesAfterTheWarning) {
   EXPECT_EQ(capture.Count(kLogWarning, "[BrisqMessagePumpIO] Data transferred is empty"), 1);
 }
 
-TEST(BrisqMessagePumpIODispatch, RealReadCompletionReachesItsObserver) {
-  PipePair pipe;
-  ASSERT_TRUE(pipe.Ok());
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
-  RecordingObserver observer;
-  ASSERT_TRUE(pump.Register(pipe.Server(), &observer));
+TEST_F(BrisqMessagePumpIODispatch, RealReadCompletionReachesItsObserver) {
+  OpenWithPipe();
   EXPECT_EQ(observer.ObservedHandle(), pipe.Server());
 
   OVERLAPPED read{};
@@ -178,19 +188,12 @@ TEST(BrisqMessagePumpIODispatch, RealReadCompletionReachesItsObserver) {
   pump.Close();
 }
 
-TEST(BrisqMessagePumpIODispatch, ByteCountDisagreeingWithTheOverlappedResultIsLogged) {
-  IoLogCapture capture;
-  PipePair pipe;
-  ASSERT_TRUE(pipe.Ok());
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
-  RecordingObserver observer;
-  ASSERT_TRUE(pump.Register(pipe.Server(), &observer));
+TEST_F(BrisqMessagePumpIODispatch, ByteCountDisagreeingWithTheOverlappedResultIsLogged) {
+  OpenWithPipe();
   OVERLAPPED done{};
   done.Internal = 0;      // STATUS_SUCCESS
   done.InternalHigh = 3;  // what the overlapped result reports
-  ASSERT_TRUE(
-      ::PostQueuedCompletionStatus(pump.Port(), 7, reinterpret_cast<ULONG_PTR>(&observer), &done));
+  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 7, Key(), &done));
   ASSERT_TRUE(observer.AwaitCount(1));
   EXPECT_EQ(observer.At(0).bytes, 7u) << "the packet's count is passed on";
   EXPECT_EQ(observer.At(0).error, 0u);
@@ -198,15 +201,9 @@ TEST(BrisqMessagePumpIODispatch, ByteCountDisagreeingWithTheOverlappedResultIsLo
   EXPECT_EQ(capture.Count(kLogError, "GetQueuedCompletionStatus[7] fileOverLappedResult [3]"), 1);
 }
 
-TEST(BrisqMessagePumpIODispatch, FailedOverlappedResultPassesItsErrorOn) {
-  IoLogCapture capture;
-  PipePair pipe;
-  ASSERT_TRUE(pipe.Ok());
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
-  RecordingObserver observer;
-  ASSERT_TRUE(pump.Register(pipe.Server(), &observer));
-  const ULONG_PTR key = reinterpret_cast<ULONG_PTR>(&observer);
+TEST_F(BrisqMessagePumpIODispatch, FailedOverlappedResultPassesItsErrorOn) {
+  OpenWithPipe();
+  const ULONG_PTR key = Key();
   OVERLAPPED denied{};
   denied.Internal = static_cast<ULONG_PTR>(0xC0000022L);  // STATUS_ACCESS_DENIED -> 5
   OVERLAPPED broken{};
@@ -235,15 +232,12 @@ TEST(BrisqMessagePumpIODispatch, FailedOverlappedResultPassesItsErrorOn) {
   EXPECT_EQ(capture.Count(kLogError, "GetQueuedCompletionStatus[4] fileOverLappedResult [0]"), 2);
 }
 
-TEST(BrisqMessagePumpIODispatch, PacketsWithoutObserverOrContextAreIgnored) {
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
-  RecordingObserver observer;
+TEST_F(BrisqMessagePumpIODispatch, PacketsWithoutObserverOrContextAreIgnored) {
+  Open();
   OVERLAPPED orphan{};
   OVERLAPPED real{};
   ASSERT_TRUE(pump.PostTask(&orphan, nullptr));
-  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 0, reinterpret_cast<ULONG_PTR>(&observer),
-                                           nullptr));
+  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 0, Key(), nullptr));
   ASSERT_TRUE(pump.PostTask(&real, &observer));
   ASSERT_TRUE(observer.AwaitCount(1));
   pump.Close();
@@ -251,9 +245,7 @@ TEST(BrisqMessagePumpIODispatch, PacketsWithoutObserverOrContextAreIgnored) {
   EXPECT_EQ(observer.At(0).overlapped, &real);
 }
 
-TEST(BrisqMessagePumpIODispatch, PostTaskAndRegisterRefuseWhatCannotWork) {
-  BrisqMessagePumpIO pump;
-  RecordingObserver observer;
+TEST_F(BrisqMessagePumpIODispatch, PostTaskAndRegisterRefuseWhatCannotWork) {
   OVERLAPPED overlapped{};
   EXPECT_FALSE(pump.PostTask(&overlapped, &observer)) << "not open";
   EXPECT_FALSE(pump.Register(::GetCurrentProcess(), &observer)) << "not open";
@@ -266,14 +258,8 @@ TEST(BrisqMessagePumpIODispatch, PostTaskAndRegisterRefuseWhatCannotWork) {
 
 // --- Broken pipe: error 109 from the dequeue ends the pump thread ---
 
-TEST(BrisqMessagePumpIOBrokenPipe, PeerCloseReachesTheObserverAndEndsThePump) {
-  IoLogCapture capture;
-  PipePair pipe;
-  ASSERT_TRUE(pipe.Ok());
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
-  RecordingObserver observer;
-  ASSERT_TRUE(pump.Register(pipe.Server(), &observer));
+TEST_F(BrisqMessagePumpIOBrokenPipe, PeerCloseReachesTheObserverAndEndsThePump) {
+  OpenWithPipe();
   OVERLAPPED read{};
   char buffer[16];
   ASSERT_TRUE(StartRead(pipe.Server(), &read, buffer, sizeof(buffer)));
@@ -309,17 +295,18 @@ BOOL WINAPI FailingDequeue(HANDLE, LPDWORD, PULONG_PTR, LPOVERLAPPED* overlapped
   return FALSE;
 }
 
-TEST(BrisqMessagePumpIOBrokenPipe, PortGoneErrorsEndThePumpInsteadOfSpinning) {
-  // ERROR_INVALID_HANDLE and ERROR_ABANDONED_WAIT_0, by value.
+TEST_F(BrisqMessagePumpIOBrokenPipe, PortGoneErrorsEndThePumpInsteadOfSpinning) {
+  // ERROR_INVALID_HANDLE and ERROR_ABANDONED_WAIT_0, by value; a pump of
+  // its own for each.
   for (DWORD error : {6u, 735u}) {
     SCOPED_TRACE(error);
-    IoLogCapture capture;
+    capture.Clear();
     g_port_error = error;
     g_dequeue_calls = 0;
-    BrisqMessagePumpIO pump;
-    pump.SetDequeueForTesting(&FailingDequeue);
-    ASSERT_TRUE(pump.Open());
-    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, pump.ThreadId());
+    BrisqMessagePumpIO failing;
+    failing.SetDequeueForTesting(&FailingDequeue);
+    ASSERT_TRUE(failing.Open());
+    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, failing.ThreadId());
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(::WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0) << "the pump thread must end";
     ::CloseHandle(thread);
@@ -327,14 +314,14 @@ TEST(BrisqMessagePumpIOBrokenPipe, PortGoneErrorsEndThePumpInsteadOfSpinning) {
     EXPECT_EQ(capture.Count(kLogError, StringPrintf("GetQueuedCompletionStatus unknown error [%u]",
                                                     static_cast<unsigned>(error))),
               1);
-    pump.Close();
+    failing.Close();
   }
 }
 
 // --- Lifecycle: open, close, re-open, destruction; the pump thread's name ---
 
 TEST(BrisqMessagePumpIOLifecycle, OpenAndCloseLogTheirSteps) {
-  IoLogCapture capture;
+  LogCapture capture;
   std::string port;
   DWORD thread = 0;
   {
@@ -380,7 +367,7 @@ TEST(BrisqMessagePumpIOLifecycle, OpenAndCloseLogTheirSteps) {
 }
 
 TEST(BrisqMessagePumpIOLifecycle, PumpThreadIsNamedIpcReader) {
-  IoLogCapture capture;
+  LogCapture capture;
   BrisqMessagePumpIO pump;
   ASSERT_TRUE(pump.Open());
   RecordingObserver observer;
@@ -413,7 +400,7 @@ TEST(BrisqMessagePumpIOLifecycle, ReopenedPumpDispatchesAgain) {
 }
 
 TEST(BrisqMessagePumpIOLifecycle, OpenWhileRunningStopsThePreviousThreadFirst) {
-  IoLogCapture capture;
+  LogCapture capture;
   BrisqMessagePumpIO pump;
   ASSERT_TRUE(pump.Open());
   const DWORD firstThread = pump.ThreadId();
@@ -436,7 +423,7 @@ TEST(BrisqMessagePumpIOLifecycle, CloseWithoutOpenAndDestructionWithoutCloseRetu
     BrisqMessagePumpIO pump;
     pump.Close();
   }
-  IoLogCapture capture;
+  LogCapture capture;
   {
     BrisqMessagePumpIO pump;
     ASSERT_TRUE(pump.Open());

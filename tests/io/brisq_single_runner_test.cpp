@@ -11,7 +11,8 @@
 
 #include "BrisqFramework/Common/BrisqCore.h"
 #include "BrisqFramework/IO/BrisqSingleRunner.h"
-#include "io_log_capture.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -21,11 +22,8 @@ using State = BrisqSingleRunner::State;
 
 // Waits (briefly polling) until the runner reaches `state`; false after 5 s.
 bool AwaitState(const BrisqSingleRunner& runner, State state) {
-  for (int i = 0; i < 5000; ++i) {
-    if (runner.GetState() == state) return true;
-    ::Sleep(1);
-  }
-  return false;
+  return test_support::WaitUntil([&] { return runner.GetState() == state; },
+                                 std::chrono::seconds(5), std::chrono::milliseconds(1));
 }
 
 // Queues a task that signals `done` and waits for it: everything queued
@@ -311,13 +309,13 @@ TEST(BrisqSingleRunnerLog, CloseLogsTheWorkerThreadsJoin) {
   std::atomic<DWORD> worker{0};
   ASSERT_TRUE(runner.Submit([&] { worker = ::GetCurrentThreadId(); }));
   Drain(runner);
-  brisq_io_test::IoLogCapture capture;
+  test_support::LogCapture capture;
   ASSERT_TRUE(runner.Close());
   const std::string id = std::to_string(worker.load());
-  const std::vector<brisq_io_test::LogLine> expected = {
+  const std::vector<test_support::LogMessage> expected = {
       {BrisqFramework::kLogInfo, "[BrisqThread] Close(begin,...) " + id},
       {BrisqFramework::kLogInfo, "[BrisqThread] Close(end,...) " + id}};
-  EXPECT_EQ(capture.Lines(), expected);
+  EXPECT_EQ(capture.Messages(), expected);
 }
 
 }  // namespace

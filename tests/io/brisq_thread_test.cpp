@@ -8,14 +8,14 @@
 
 #include "BrisqFramework/Common/BrisqCore.h"
 #include "BrisqFramework/IO/BrisqThread.h"
-#include "io_log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
-using brisq_io_test::IoLogCapture;
 using BrisqFramework::BrisqEvent;
 using BrisqFramework::kLogInfo;
 using BrisqFramework::IO::BrisqThread;
+using test_support::LogCapture;
 
 std::string CloseLine(const char* step, DWORD id) {
   return std::string("[BrisqThread] Close(") + step + ",...) " + std::to_string(id);
@@ -107,18 +107,18 @@ TEST(BrisqThreadClose, TimeOutReportsFalseAndStillClosesTheHandle) {
 }
 
 TEST(BrisqThreadClose, LogsBeginAndEndWithTheThreadId) {
-  IoLogCapture capture;
+  LogCapture capture;
   BrisqThread thread;
   ASSERT_TRUE(thread.Submit([] {}));
   const DWORD id = thread.ThreadId();
   ASSERT_TRUE(thread.Close(INFINITE));
-  const std::vector<brisq_io_test::LogLine> expected = {{kLogInfo, CloseLine("begin", id)},
-                                                        {kLogInfo, CloseLine("end", id)}};
-  EXPECT_EQ(capture.Lines(), expected);
+  const std::vector<test_support::LogMessage> expected = {{kLogInfo, CloseLine("begin", id)},
+                                                          {kLogInfo, CloseLine("end", id)}};
+  EXPECT_EQ(capture.Messages(), expected);
 }
 
 TEST(BrisqThreadClose, WithoutAThreadReturnsFalseAfterBothLines) {
-  IoLogCapture capture;
+  LogCapture capture;
   BrisqThread thread;
   EXPECT_FALSE(thread.Close(INFINITE));
   EXPECT_EQ(capture.Count(kLogInfo, CloseLine("begin", 0)), 1);

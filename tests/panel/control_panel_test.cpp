@@ -22,7 +22,7 @@ class ControlPanelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(eventually([&] { return item_text(window, 100) == kConnected; }));
+    ASSERT_TRUE(WaitUntil([&] { return item_text(window, 100) == kConnected; }));
   }
 
   HWND item(int id) const { return ::GetDlgItem(window, id); }
@@ -34,7 +34,7 @@ class ControlPanelTest : public ::testing::Test {
   }
   void send(const std::string& json) { folder.send(std::to_wstring(++serial) + L".json", json); }
   bool shows(int id, const std::wstring& text) const {
-    return eventually([&] { return item_text(window, id) == text; });
+    return WaitUntil([&] { return item_text(window, id) == text; });
   }
   LRESULT list(UINT message, WPARAM wparam = 0) const {
     return ::SendMessageW(item(111), message, wparam, 0);
@@ -71,7 +71,7 @@ TEST_F(ControlPanelTest, StartsIdleSubscribedAndDrawsTheFirstOverlay) {
   const size_t close =
       sent.find("101\t{\"type\":\"request\",\"reqId\":\"subscribe-OPEN_WIN_CLOSE-");
   EXPECT_TRUE(live == 0 && focus > live && close > focus && close != std::string::npos) << sent;
-  EXPECT_TRUE(eventually([&] { return folder.read(L"frame.raw").size() == 648000; }));
+  EXPECT_TRUE(WaitUntil([&] { return folder.read(L"frame.raw").size() == 648000; }));
 }
 
 TEST_F(ControlPanelTest, StartWithEqualKeywordsWarnsAndStartsNothing) {
@@ -85,7 +85,7 @@ TEST_F(ControlPanelTest, VotesCountWithinATickAndEndReenablesStart) {
   set_text(103, L"a");
   set_text(102, L"苹果");
   click(106);
-  ASSERT_TRUE(eventually([&] { return enabled(107) && !enabled(106); }));
+  ASSERT_TRUE(WaitUntil([&] { return enabled(107) && !enabled(106); }));
   const std::string before = folder.read(L"frame.raw");
   send(comment("m1", "u", " A "));
   send(comment("m1", "u", "A"));  // the same message delivered twice counts once
@@ -93,16 +93,16 @@ TEST_F(ControlPanelTest, VotesCountWithinATickAndEndReenablesStart) {
   send(comment("m3", "u", "2"));
   EXPECT_TRUE(shows(109, L"A  苹果：2 票"));
   EXPECT_TRUE(shows(110, L"2  选项二：1 票"));
-  EXPECT_TRUE(eventually([&] { return folder.read(L"frame.raw") != before; }));
+  EXPECT_TRUE(WaitUntil([&] { return folder.read(L"frame.raw") != before; }));
   click(107);
-  EXPECT_TRUE(eventually([&] { return enabled(106) && !enabled(107); }));
+  EXPECT_TRUE(WaitUntil([&] { return enabled(106) && !enabled(107); }));
   EXPECT_EQ(item_text(window, 109), L"A  苹果：2 票");
 }
 
 TEST_F(ControlPanelTest, CandidatesAreListedNewestFirstAndConfirmShowsTheContentOnly) {
   send(comment("m1", "小明", "你好"));
   send(comment("m2", "", " 只有内容 "));
-  ASSERT_TRUE(eventually([&] { return list(LB_GETCOUNT) == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return list(LB_GETCOUNT) == 2; }));
   EXPECT_EQ(list_entry(0), L"只有内容");
   EXPECT_EQ(list_entry(1), L"小明：你好");
 
@@ -111,27 +111,27 @@ TEST_F(ControlPanelTest, CandidatesAreListedNewestFirstAndConfirmShowsTheContent
   const std::string before = folder.read(L"frame.raw");
   click(112);
   EXPECT_TRUE(shows(113, L"你好"));
-  EXPECT_TRUE(eventually([&] { return folder.read(L"frame.raw") != before; }));
+  EXPECT_TRUE(WaitUntil([&] { return folder.read(L"frame.raw") != before; }));
 
   // A refill after a new comment clears the selection.
   list(LB_SETCURSEL, 0);
   send(comment("m3", "x", "新的"));
-  ASSERT_TRUE(eventually([&] { return list(LB_GETCOUNT) == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return list(LB_GETCOUNT) == 3; }));
   EXPECT_EQ(box_after_click(112), kNoSelection);
   EXPECT_EQ(item_text(window, 113), L"你好");
 }
 
 TEST_F(ControlPanelTest, CloseBoxHidesTheWindowAndCountingGoesOn) {
   click(106);
-  ASSERT_TRUE(eventually([&] { return enabled(107); }));
+  ASSERT_TRUE(WaitUntil([&] { return enabled(107); }));
   ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-  ASSERT_TRUE(eventually([&] { return !::IsWindowVisible(window); }));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(window); }));
   send(comment("m1", "u", "1"));
   EXPECT_TRUE(shows(109, L"1  选项一：1 票"));
   EXPECT_TRUE(panel.running());
 
   send(R"({"eventName":"OPEN_WIN_FOCUS"})");
-  EXPECT_TRUE(eventually([&] { return ::IsWindowVisible(window) != FALSE; }));
+  EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(window) != FALSE; }));
   send(R"({"eventName":"OPEN_WIN_CLOSE"})");
   EXPECT_EQ(panel.wait_exit(), 0u);
 }

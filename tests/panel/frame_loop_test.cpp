@@ -1,6 +1,5 @@
 // The frame thread against a recording client: when it sends, what it sends,
 // and that it stops.
-#define QUENLO_DEFINE_INTERFACE_MEMBERS
 #include "recording_client.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +9,8 @@
 #include <cstring>
 #include <thread>
 
-#include "failing_allocator.h"
-#include "log_capture.h"
+#include "tests/support/failing_allocator.h"
+#include "tests/support/log_capture.h"
 #include "panel/app_context.h"
 #include "panel/frame_loop.h"
 
@@ -28,7 +27,7 @@ std::atomic<int> g_clock_reads{0};
 std::atomic<void*> g_escape{nullptr};
 uint64_t clock_failing_first() {
   if (g_clock_reads++ == 0) {
-    brisq_test::ScopedAllocationFailure failure(1);
+    test_support::ScopedAllocationFailure failure(1);
     g_escape.store(::operator new(16));  // throws
   }
   return 1;
@@ -108,7 +107,7 @@ TEST(FrameLoop, SendsTheCurrentPictureOnlyWhileConnectedAndStopsOnRequest) {
 // An allocation failing on the frame thread drops that frame; the thread
 // goes on sending (an exception would end the process).
 TEST(FrameLoop, AllocationFailureDropsOneFrameAndTheLoopGoesOn) {
-  brisq_test::LogCapture capture;
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
   RecordingClient client;
   AppContext app;
   app.client.reset(&client);

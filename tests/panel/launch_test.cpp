@@ -116,7 +116,7 @@ TEST(LaunchOptions, AcceptedValuesReachCreateAndDisconnectEndsWith0) {
     const PanelFolder folder(L"fake_quenlo.dll");
     PanelProcess panel(folder, c.arguments);
     ASSERT_NE(panel.panel(), nullptr);
-    EXPECT_TRUE(eventually([&] { return folder.read(L"created.txt") == c.created; }))
+    EXPECT_TRUE(WaitUntil([&] { return folder.read(L"created.txt") == c.created; }))
         << folder.read(L"created.txt");
     folder.send(L"1.evt", "2");  // EVENT_DISCONNECTED
     EXPECT_EQ(panel.wait_exit(), 0u);
@@ -128,7 +128,7 @@ TEST(LaunchOptions, AcceptedValuesReachCreateAndDisconnectEndsWith0) {
 // id 1): Common Controls 6, the supported systems, no elevation, and no DPI
 // awareness (the layout is in fixed pixels; the system scales the window).
 TEST(LaunchManifest, ProgramCarriesCommonControls6SupportedOsAsInvokerAndNoDpiAwareness) {
-  const std::wstring exe = build_folder() + L"Tessaly.exe";
+  const std::wstring exe = BuildFolder() + L"Tessaly.exe";
   const HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
   std::string manifest;

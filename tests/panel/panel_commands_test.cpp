@@ -6,8 +6,8 @@
 #include <future>
 #include <thread>
 
-#include "failing_allocator.h"
-#include "log_capture.h"
+#include "tests/support/failing_allocator.h"
+#include "tests/support/log_capture.h"
 #include "panel/app_context.h"
 #include "panel/panel_commands.h"
 #include "panel/window_messages.h"
@@ -135,14 +135,14 @@ TEST_F(PanelCommandsTest, EntriesWithoutNicknameOrWithBadUtf8) {
 // dropped inside window_proc (no exception reaches the system's dispatch)
 // and the window goes on with the next one.
 TEST_F(PanelCommandsTest, AllocationFailureDropsOnlyThatMessage) {
-  brisq_test::LogCapture capture;
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
   bool failed = true;
   for (int n = 1; failed; ++n) {
     SCOPED_TRACE(n);
     auto* posted = new LiveComment(comment("m" + std::to_string(n), "n", "text"));
-    brisq_test::ScopedAllocationFailure failure(n);
+    test_support::ScopedAllocationFailure failure(n);
     EXPECT_EQ(::SendMessageW(app.hwnd, kMsgComment, 0, reinterpret_cast<LPARAM>(posted)), 0);
-    failed = brisq_test::AllocationFailed();
+    failed = test_support::AllocationFailed();
   }
   bool logged = false;
   for (const auto& line : capture.Lines()) {

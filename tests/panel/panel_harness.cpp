@@ -2,16 +2,11 @@
 
 #include <fstream>
 #include <iterator>
-#include <thread>
+
+#include "tests/support/unique_name.h"
+#include "tools/common/process_window.h"
 
 namespace panel_test {
-
-std::wstring build_folder() {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  return folder.substr(0, folder.rfind(L'\\') + 1);
-}
 
 namespace {
 
@@ -38,14 +33,12 @@ void remove_tree(const std::wstring& folder) {
 PanelFolder::PanelFolder(const std::wstring& library) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
-  static int serial = 0;
-  path_ = std::wstring(temp) + L"tessaly-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-          std::to_wstring(++serial) + L"\\";
+  path_ = std::wstring(temp) + test_support::UniqueName(L"tessaly") + L"\\";
   ::CreateDirectoryW(path_.c_str(), nullptr);
   ::CreateDirectoryW((path_ + L"inbox").c_str(), nullptr);
-  ::CopyFileW((build_folder() + L"Tessaly.exe").c_str(), (path_ + L"Tessaly.exe").c_str(), FALSE);
+  ::CopyFileW((BuildFolder() + L"Tessaly.exe").c_str(), (path_ + L"Tessaly.exe").c_str(), FALSE);
   if (!library.empty()) {
-    ::CopyFileW((build_folder() + library).c_str(), (path_ + L"Quenlo.dll").c_str(), FALSE);
+    ::CopyFileW((BuildFolder() + library).c_str(), (path_ + L"Quenlo.dll").c_str(), FALSE);
   }
 }
 
@@ -69,81 +62,37 @@ void PanelFolder::send(const std::wstring& name, const std::string& bytes) const
 
 PanelProcess::PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
                            bool inherit_handles) {
-  std::wstring command = L"\"" + folder.path() + L"Tessaly.exe\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, inherit_handles ? TRUE : FALSE, 0,
-                   nullptr, folder.path().c_str(), &startup, &info_);
-}
-
-PanelProcess::~PanelProcess() {
-  if (info_.hProcess == nullptr) return;
-  if (running()) {
-    ::TerminateProcess(info_.hProcess, 99);
-    ::WaitForSingleObject(info_.hProcess, 5000);
-  }
-  ::CloseHandle(info_.hThread);
-  ::CloseHandle(info_.hProcess);
-}
-
-bool PanelProcess::running() const {
-  return info_.hProcess != nullptr && ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+  test_support::ChildOptions options;
+  options.working_folder = folder.path();
+  options.inherit_all_handles = inherit_handles;
+  process_.Start(L"\"" + folder.path() + L"Tessaly.exe\" " + arguments, options);
 }
 
 DWORD PanelProcess::wait_exit(std::chrono::milliseconds timeout) const {
-  DWORD code = STILL_ACTIVE;
-  if (info_.hProcess != nullptr &&
-      ::WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
-    ::GetExitCodeProcess(info_.hProcess, &code);
-  }
-  return code;
+  const DWORD code = process_.Wait(timeout);
+  return code == test_support::ChildProcess::kStillRunning ? STILL_ACTIVE : code;
 }
-
-namespace {
-
-struct WindowQuery {
-  DWORD process;
-  const wchar_t* window_class;
-  bool visible_only;
-  HWND found;
-};
-
-BOOL CALLBACK match_window(HWND window, LPARAM param) {
-  auto* query = reinterpret_cast<WindowQuery*>(param);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  wchar_t name[64] = {};
-  ::GetClassNameW(window, name, 64);
-  if (owner == query->process && std::wstring(name) == query->window_class &&
-      (!query->visible_only || ::IsWindowVisible(window))) {
-    query->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
 
 HWND PanelProcess::find_window(const wchar_t* window_class, bool visible_only,
                                std::chrono::milliseconds timeout) const {
-  WindowQuery query{id(), window_class, visible_only, nullptr};
-  eventually(
+  HWND found = nullptr;
+  WaitUntil(
       [&] {
-        ::EnumWindows(match_window, reinterpret_cast<LPARAM>(&query));
-        return query.found != nullptr || !running();
+        found = quenlo_tools::FindProcessWindow(id(), window_class, visible_only);
+        return found != nullptr || !running();
       },
-      timeout);
-  return query.found;
+      timeout, std::chrono::milliseconds(20));
+  return found;
 }
 
 HWND PanelProcess::message_box() const {
   HWND box = nullptr;
-  eventually(
+  WaitUntil(
       [&] {
-        box = find_window(L"#32770", true, std::chrono::milliseconds(0));
+        box = find_window(quenlo_tools::kMessageBoxClass, true, std::chrono::milliseconds(0));
         return (box != nullptr && !item_text(box, 0xFFFF).empty()) || !running();
       },
-      std::chrono::seconds(20));
+      std::chrono::seconds(20), std::chrono::milliseconds(20));
   return box;
 }
 
@@ -159,15 +108,6 @@ std::wstring take_message_box(HWND box) {
   const std::wstring text = item_text(box, 0xFFFF);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   return text;
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
 }
 
 }  // namespace panel_test

@@ -7,14 +7,15 @@
 #include <windows.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
+
+#include "tests/support/child_process.h"
+#include "tests/support/wait_until.h"
 
 namespace panel_test {
 
-// The folder of the running test program (where Tessaly.exe and the fake
-// libraries are built), ending in a backslash.
-std::wstring build_folder();
+using test_support::BuildFolder;
+using test_support::WaitUntil;
 
 // A fresh folder holding a copy of Tessaly.exe and, if `library` is not
 // empty, that file of the build folder copied as Quenlo.dll. Removed again,
@@ -43,12 +44,11 @@ class PanelProcess {
  public:
   PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
                bool inherit_handles = false);
-  ~PanelProcess();
   PanelProcess(const PanelProcess&) = delete;
   PanelProcess& operator=(const PanelProcess&) = delete;
 
-  DWORD id() const { return info_.dwProcessId; }
-  bool running() const;
+  DWORD id() const { return process_.Id(); }
+  bool running() const { return process_.Running(); }
   // The exit code, or STILL_ACTIVE when it did not end within `timeout`.
   DWORD wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
   // The top-level window of `window_class` owned by this process, or null
@@ -61,16 +61,12 @@ class PanelProcess {
   HWND message_box() const;
 
  private:
-  PROCESS_INFORMATION info_{};
+  test_support::ChildProcess process_;
 };
 
 std::wstring window_text(HWND window);
 std::wstring item_text(HWND dialog, int id);
 // The text of a message box (its static 0xFFFF); closes the box with IDOK.
 std::wstring take_message_box(HWND box);
-
-// Polls `condition` every 20 ms until it holds or `timeout` passes.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 }  // namespace panel_test

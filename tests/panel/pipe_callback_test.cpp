@@ -1,6 +1,5 @@
 // The host link's callback, fed events directly on the test thread, with a
 // recording client and a message-only window standing in for the panel.
-#define QUENLO_DEFINE_INTERFACE_MEMBERS
 #include "recording_client.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +7,8 @@
 #include <memory>
 #include <set>
 
-#include "failing_allocator.h"
-#include "log_capture.h"
+#include "tests/support/failing_allocator.h"
+#include "tests/support/log_capture.h"
 #include "panel/app_context.h"
 #include "panel/pipe_callback.h"
 #include "panel/window_messages.h"
@@ -72,7 +71,7 @@ BOOL WINAPI post_unless_full(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 }
 
 // The message of a captured line, after its header.
-std::string message_of(const brisq_test::CapturedLine& line) {
+std::string message_of(const test_support::LogLine& line) {
   return line.text.substr(line.text.find("] : ") + 4);
 }
 
@@ -159,7 +158,7 @@ TEST_F(PipeCallbackTest, UnreadableOrEmptyMessagesAreIgnored) {
 }
 
 TEST_F(PipeCallbackTest, RefusedPostsAreTakenBackSoRedeliveriesCount) {
-  brisq_test::LogCapture capture;
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
   app.post_message = &post_unless_full;
   g_queue_full = true;
   for (int i = 1; i <= 5; ++i) message(comment_json("m" + std::to_string(i), "x"));
@@ -185,17 +184,17 @@ TEST_F(PipeCallbackTest, RefusedPostsAreTakenBackSoRedeliveriesCount) {
 // exception reaching the library; a comment that did not reach the window is
 // not recorded as seen, so the redelivery brings each comment exactly once.
 TEST_F(PipeCallbackTest, AllocationFailureDropsTheEventAndKeepsRedeliveriesWhole) {
-  brisq_test::LogCapture capture;
+  test_support::LogCapture capture{test_support::LogClock::kDriven};
   const std::string text = "[" + comment_json("a", "1") + "," + comment_json("b", "2") + "]";
   bool failed = true;
   for (int n = 1; failed; ++n) {
     SCOPED_TRACE(n);
     app.deduper = MessageDeduper(kDedupeCapacity);
-    brisq_test::LogCapture::Clear();
+    capture.Clear();
     {
-      brisq_test::ScopedAllocationFailure failure(n);
+      test_support::ScopedAllocationFailure failure(n);
       message(text);
-      failed = brisq_test::AllocationFailed();
+      failed = test_support::AllocationFailed();
     }
     message(text);  // the host delivers it again
     std::multiset<std::string> ids;

@@ -1,8 +1,8 @@
 #pragma once
 
 // An in-process IPipeClient for unit tests: records what the panel sends.
-// Build with QUENLO_STATIC and define the interfaces' special members once
-// (QUENLO_DEFINE_INTERFACE_MEMBERS in exactly one source file).
+// Build with QUENLO_STATIC and link quenlo_interfaces (the interfaces'
+// special members).
 
 #include <mutex>
 #include <string>
@@ -10,31 +10,15 @@
 #include <vector>
 
 #include "Quenlo/Quenlo.h"
+#include "Quenlo/RefCountedInterface.h"
 
-#ifdef QUENLO_DEFINE_INTERFACE_MEMBERS
-namespace Quenlo {
-IMSUnknown::IMSUnknown() noexcept = default;
-IMSUnknown::IMSUnknown(const IMSUnknown&) noexcept = default;
-IMSUnknown::IMSUnknown(IMSUnknown&&) noexcept = default;
-IMSUnknown& IMSUnknown::operator=(const IMSUnknown&) noexcept { return *this; }
-IMSUnknown& IMSUnknown::operator=(IMSUnknown&&) noexcept { return *this; }
-IPipeClient::IPipeClient() noexcept = default;
-IPipeClient::IPipeClient(const IPipeClient&) noexcept = default;
-IPipeClient::IPipeClient(IPipeClient&&) noexcept = default;
-IPipeClient& IPipeClient::operator=(const IPipeClient&) noexcept { return *this; }
-IPipeClient& IPipeClient::operator=(IPipeClient&&) noexcept { return *this; }
-}  // namespace Quenlo
-#endif
-
-// Lives on the test's stack: Release never deletes.
-class RecordingClient final : public Quenlo::IPipeClient {
+// Lives on the test's stack. It starts with two references: the one a test
+// hands to the panel (which releases it) and one the test keeps, so the last
+// Release never comes.
+class RecordingClient final
+    : public Quenlo::RefCountedInterface<RecordingClient, Quenlo::IPipeClient> {
  public:
-  uint32_t AddRef() override { return ++refs; }
-  uint32_t Release() override { return --refs; }
-  int32_t QueryInterface(const Quenlo::InterfaceId&, void** out) override {
-    *out = nullptr;
-    return Quenlo::kNoInterface;
-  }
+  RecordingClient() : RefCountedInterface(2, Quenlo::IID_IPipeClient) {}
   uint32_t IsConnected() override { return 0; }
   void SetCallback(PipeCallback, void*) override {}
   int32_t Create(const wchar_t*, uint32_t) override { return 1; }
@@ -57,7 +41,6 @@ class RecordingClient final : public Quenlo::IPipeClient {
   }
   int32_t WritePacketAsync(const MediaPacket*) override { return 1; }
 
-  uint32_t refs = 1;
   std::mutex mutex;
   std::vector<std::pair<uint32_t, std::string>> sent;
   std::vector<MediaPacket> packets;

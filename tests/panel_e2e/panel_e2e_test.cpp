@@ -22,6 +22,7 @@
 #include "panel/live/interaction_engine.h"
 #include "panel/overlay_renderer.h"
 #include "tests/panel/panel_harness.h"
+#include "tests/support/unique_name.h"
 #include "tools/panel-bench/quenlo_host.h"
 
 using namespace panel_test;
@@ -39,11 +40,6 @@ std::int64_t unix_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
-}
-
-std::wstring fresh_pipe_name() {
-  static int serial = 0;
-  return L"e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
 }
 
 std::string comment(const std::string& id, const std::string& user, const std::string& content) {
@@ -92,7 +88,7 @@ struct HostRecord {
 class PanelTrace {
  public:
   explicit PanelTrace(HWND window)
-      : module_(::LoadLibraryW((build_folder() + L"panel_trace.dll").c_str())) {
+      : module_(::LoadLibraryW((BuildFolder() + L"panel_trace.dll").c_str())) {
     const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
     if (module_ == nullptr || thread == 0) return;
     auto proc = [&](const char* name) {
@@ -127,7 +123,7 @@ class PanelTrace {
 
 class PanelEndToEnd : public ::testing::Test {
  protected:
-  bool open_host() { return host.open(build_folder() + L"Quenlo.dll", pipe, 1); }
+  bool open_host() { return host.open(BuildFolder() + L"Quenlo.dll", pipe, 1); }
   void start_panel() {
     panel = std::make_unique<PanelProcess>(folder, L"--pipeName=" + pipe + L" --maxChannels=1");
     window = panel->panel();
@@ -141,10 +137,10 @@ class PanelEndToEnd : public ::testing::Test {
   HWND item(int id) const { return ::GetDlgItem(window, id); }
   void click(int id) const { ::PostMessageW(item(id), BM_CLICK, 0, 0); }
   bool shows(int id, const std::wstring& text) const {
-    return eventually([&] { return item_text(window, id) == text; }, 10s);
+    return WaitUntil([&] { return item_text(window, id) == text; }, 10s);
   }
 
-  std::wstring pipe = fresh_pipe_name();
+  std::wstring pipe = test_support::UniqueName(L"e2e");
   HostRecord record;  // outlives the host, whose threads fill it
   panel_host::QuenloHost host{
       [this](IPC_EVENT_TYPE event, std::uint32_t type, const char* data, std::uint32_t length) {
@@ -205,19 +201,15 @@ TEST_F(PanelEndToEnd, StatusLineFollowsConnectBreakAndDisconnectAndTheProgramEnd
 }
 
 TEST_F(PanelEndToEnd, HostProcessThatDiesEndsTheProgramWithZero) {
-  std::wstring command = L"\"" + build_folder() + L"test-host.exe\" --pipe " + pipe;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION host_process{};
   // Not inheriting handles: the panel must see the host's pipe end vanish.
-  ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &startup, &host_process));
+  test_support::ChildProcess host_process;
+  test_support::ChildOptions options;
+  options.creation_flags = CREATE_NO_WINDOW;
+  ASSERT_TRUE(
+      host_process.Start(L"\"" + BuildFolder() + L"test-host.exe\" --pipe " + pipe, options));
   start_panel();
   const bool connected = window != nullptr && shows(100, kConnected);
-  ::TerminateProcess(host_process.hProcess, 1);
-  ::WaitForSingleObject(host_process.hProcess, 5000);
-  ::CloseHandle(host_process.hThread);
-  ::CloseHandle(host_process.hProcess);
+  host_process.Kill();
   ASSERT_TRUE(connected);
   EXPECT_EQ(panel->wait_exit(15s), 0u);
 }
@@ -228,7 +220,7 @@ TEST_F(PanelEndToEnd, HostProcessThatDiesEndsTheProgramWithZero) {
 TEST_F(PanelEndToEnd, HostThatLetThePanelInheritHandlesEndsItWithinTwoSeconds) {
   ASSERT_TRUE(open_host());
   const std::wstring path = L"\\\\.\\pipe\\ipc." + pipe;
-  ASSERT_TRUE(eventually([&] { return ::WaitNamedPipeW(path.c_str(), 1) != FALSE; }));
+  ASSERT_TRUE(WaitUntil([&] { return ::WaitNamedPipeW(path.c_str(), 1) != FALSE; }));
   panel = std::make_unique<PanelProcess>(folder, L"--pipeName=" + pipe + L" --maxChannels=1",
                                          /*inherit_handles=*/true);
   window = panel->panel();
@@ -247,7 +239,7 @@ TEST_F(PanelEndToEnd, RepeatedMessageIdCountsOnce) {
   start_panel();
   ASSERT_TRUE(subscribed());
   click(106);  // start the default vote: tokens 1 and 2
-  ASSERT_TRUE(eventually([&] { return ::IsWindowEnabled(item(107)) != FALSE; }));
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(item(107)) != FALSE; }));
 
   // Twice within one text, once more in a later one; other viewers, so
   // only the message id makes them one.
@@ -266,7 +258,7 @@ TEST_F(PanelEndToEnd, FocusAndCloseInOneTextBringForwardThenCloseAndCountNothing
   const PanelTrace trace(window);
   ASSERT_TRUE(trace.installed());
   ::PostMessageW(window, WM_CLOSE, 0, 0);  // the close box only hides the panel
-  ASSERT_TRUE(eventually([&] { return !::IsWindowVisible(window); }));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(window); }));
 
   ASSERT_TRUE(send(R"({"eventName":"OPEN_WIN_FOCUS","data":[)" + comment("c1", "u1", "1") + "," +
                    comment("c2", "u2", "hello") + R"(],"notice":{"eventName":"OPEN_WIN_CLOSE"}})"));

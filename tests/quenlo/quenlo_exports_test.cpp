@@ -15,9 +15,11 @@
 #include "BrisqFramework/IO/BrisqMessagePumpIO.h"
 #include "BrisqFramework/IO/BrisqSingleRunner.h"
 #include "BrisqFramework/IO/BrisqThread.h"
-#include "failing_allocator.h"
+#include "tests/support/failing_allocator.h"
 #include "header_order.h"
-#include "log_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/log_capture.h"
+#include "tools/common/quenlo_exports.h"
 
 // The doubles below implement the interface method SendMessage, not
 // <windows.h>'s macro of that name.
@@ -25,24 +27,18 @@
 
 namespace {
 
-using brisq_test::LogCapture;
+using test_support::LogCapture;
+using test_support::LogClock;
 
 // The DLL beside the test executable, loaded once for the process.
 HMODULE Dll() {
-  static HMODULE module = [] {
-    wchar_t path[MAX_PATH];
-    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dll(path, n);
-    dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"Quenlo.dll";
-    return ::LoadLibraryW(dll.c_str());
-  }();
+  static HMODULE module = ::LoadLibraryW((test_support::BuildFolder() + L"Quenlo.dll").c_str());
   return module;
 }
 
 template <typename Fn>
-Fn ByOrdinal(int ordinal) {
-  return reinterpret_cast<Fn>(
-      reinterpret_cast<void*>(::GetProcAddress(Dll(), MAKEINTRESOURCEA(ordinal))));
+Fn ByOrdinal(uint16_t ordinal) {
+  return quenlo_tools::BindOrdinal<Fn>(Dll(), ordinal);
 }
 
 FARPROC ByName(const char* name) { return ::GetProcAddress(Dll(), name); }
@@ -202,7 +198,7 @@ class LogForwarding : public ::testing::Test {
     SetLogMessageCallback(nullptr);
     BrisqFramework::SetLogFileWriter(nullptr);
   }
-  LogCapture capture_;  // fixed headers; its own sink is replaced below
+  LogCapture capture_{LogClock::kDriven};  // fixed headers; its own sink is replaced below
 };
 
 TEST_F(LogForwarding, SinkGetsTheFourValues) {
@@ -261,78 +257,39 @@ TEST(InterfaceIds, RegistryNotation) {
 
 // Each operation answers with its slot number, so a call through the raw
 // table of virtual operations shows which slot the header put it in.
-class SlotClient : public Quenlo::IPipeClient {
- public:
+struct SlotRecorder {
   int last = -1;
-  uint32_t AddRef() override {
-    last = 0;
-    return 0;
-  }
-  uint32_t Release() override {
-    last = 1;
-    return 0;
-  }
-  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override {
-    last = 2;
-    return 0;
-  }
-  uint32_t IsConnected() override {
-    last = 3;
-    return 0;
-  }
-  void SetCallback(PipeCallback, void*) override { last = 4; }
-  int32_t Create(const wchar_t*, uint32_t) override {
-    last = 5;
-    return 0;
-  }
-  void Destroy() override { last = 6; }
-  int32_t SendMessage(uint32_t, const char*, uint32_t) override {
-    last = 7;
-    return 0;
-  }
-  int32_t WritePacket(const MediaPacket*, uint32_t) override {
-    last = 8;
-    return 0;
-  }
-  int32_t WritePacketAsync(const MediaPacket*) override {
-    last = 9;
+  int Hit(int slot) {
+    last = slot;
     return 0;
   }
 };
 
-class SlotServer : public Quenlo::IPipeServer {
+class SlotClient : public Quenlo::IPipeClient, public SlotRecorder {
  public:
-  int last = -1;
-  uint32_t AddRef() override {
-    last = 0;
-    return 0;
-  }
-  uint32_t Release() override {
-    last = 1;
-    return 0;
-  }
-  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override {
-    last = 2;
-    return 0;
-  }
-  uint32_t IsConnected() override {
-    last = 3;
-    return 0;
-  }
-  void SetCallback(PipeCallback, void*) override { last = 4; }
-  int32_t Open(const wchar_t*, uint32_t) override {
-    last = 5;
-    return 0;
-  }
-  void Close() override { last = 6; }
-  int32_t SendMessage(uint32_t, const char*, uint32_t) override {
-    last = 7;
-    return 0;
-  }
-  int32_t OpenLogFile(const wchar_t*) override {
-    last = 8;
-    return 0;
-  }
+  uint32_t AddRef() override { return Hit(0); }
+  uint32_t Release() override { return Hit(1); }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override { return Hit(2); }
+  uint32_t IsConnected() override { return Hit(3); }
+  void SetCallback(PipeCallback, void*) override { Hit(4); }
+  int32_t Create(const wchar_t*, uint32_t) override { return Hit(5); }
+  void Destroy() override { Hit(6); }
+  int32_t SendMessage(uint32_t, const char*, uint32_t) override { return Hit(7); }
+  int32_t WritePacket(const MediaPacket*, uint32_t) override { return Hit(8); }
+  int32_t WritePacketAsync(const MediaPacket*) override { return Hit(9); }
+};
+
+class SlotServer : public Quenlo::IPipeServer, public SlotRecorder {
+ public:
+  uint32_t AddRef() override { return Hit(0); }
+  uint32_t Release() override { return Hit(1); }
+  int32_t QueryInterface(const Quenlo::InterfaceId&, void**) override { return Hit(2); }
+  uint32_t IsConnected() override { return Hit(3); }
+  void SetCallback(PipeCallback, void*) override { Hit(4); }
+  int32_t Open(const wchar_t*, uint32_t) override { return Hit(5); }
+  void Close() override { Hit(6); }
+  int32_t SendMessage(uint32_t, const char*, uint32_t) override { return Hit(7); }
+  int32_t OpenLogFile(const wchar_t*) override { return Hit(8); }
 };
 
 void* Slot(void* object, int index) { return (*reinterpret_cast<void***>(object))[index]; }
@@ -342,26 +299,31 @@ void CallSlot(void* object, int index, Args... args) {
   reinterpret_cast<Fn>(Slot(object, index))(object, args...);
 }
 
+// Slots 0-7 have the same signatures in both interfaces (5 takes a name and
+// a count: Create and Open; 6 takes nothing: Destroy and Close).
+void CheckSharedSlots(void* object, const SlotRecorder& recorder) {
+  using NoArgs = void (*)(void*);
+  for (int slot : {0, 1, 3, 6}) {
+    CallSlot<NoArgs>(object, slot);
+    EXPECT_EQ(slot, recorder.last);
+  }
+  void* out = nullptr;
+  CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
+                                                                   Quenlo::IID_IMSUnknown, &out);
+  EXPECT_EQ(2, recorder.last);
+  CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
+  EXPECT_EQ(4, recorder.last);
+  CallSlot<int32_t (*)(void*, const wchar_t*, uint32_t)>(object, 5, L"x", 1u);
+  EXPECT_EQ(5, recorder.last);
+  CallSlot<int32_t (*)(void*, uint32_t, const char*, uint32_t)>(object, 7, 1u, "d", 1u);
+  EXPECT_EQ(7, recorder.last);
+}
+
 TEST(InterfaceSlots, ClientOperationsInTheirSlots) {
   SlotClient client;
   void* object = static_cast<Quenlo::IPipeClient*>(&client);
+  CheckSharedSlots(object, client);
   MediaPacket packet = {};
-  void* out = nullptr;
-  using NoArgs = void (*)(void*);
-  const int simple[] = {0, 1, 3, 6};
-  for (int slot : simple) {
-    CallSlot<NoArgs>(object, slot);
-    EXPECT_EQ(slot, client.last);
-  }
-  CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
-                                                                   Quenlo::IID_IMSUnknown, &out);
-  EXPECT_EQ(2, client.last);
-  CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
-  EXPECT_EQ(4, client.last);
-  CallSlot<int32_t (*)(void*, const wchar_t*, uint32_t)>(object, 5, L"x", 1u);
-  EXPECT_EQ(5, client.last);
-  CallSlot<int32_t (*)(void*, uint32_t, const char*, uint32_t)>(object, 7, 1u, "d", 1u);
-  EXPECT_EQ(7, client.last);
   CallSlot<int32_t (*)(void*, const MediaPacket*, uint32_t)>(object, 8, &packet, 80u);
   EXPECT_EQ(8, client.last);
   CallSlot<int32_t (*)(void*, const MediaPacket*)>(object, 9, &packet);
@@ -371,21 +333,7 @@ TEST(InterfaceSlots, ClientOperationsInTheirSlots) {
 TEST(InterfaceSlots, ServerOperationsInTheirSlots) {
   SlotServer server;
   void* object = static_cast<Quenlo::IPipeServer*>(&server);
-  using NoArgs = void (*)(void*);
-  for (int slot : {0, 1, 3, 6}) {
-    CallSlot<NoArgs>(object, slot);
-    EXPECT_EQ(slot, server.last);
-  }
-  void* out = nullptr;
-  CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
-                                                                   Quenlo::IID_IMSUnknown, &out);
-  EXPECT_EQ(2, server.last);
-  CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
-  EXPECT_EQ(4, server.last);
-  CallSlot<int32_t (*)(void*, const wchar_t*, uint32_t)>(object, 5, L"x", 1u);
-  EXPECT_EQ(5, server.last);
-  CallSlot<int32_t (*)(void*, uint32_t, const char*, uint32_t)>(object, 7, 1u, "d", 1u);
-  EXPECT_EQ(7, server.last);
+  CheckSharedSlots(object, server);
   CallSlot<int32_t (*)(void*, const wchar_t*)>(object, 8, L"p");
   EXPECT_EQ(8, server.last);
 }
@@ -409,7 +357,7 @@ TEST(InterfaceSlots, SendMessageReachesSlotSevenInEitherIncludeOrder) {
 namespace {
 
 // The message of a captured line, after its header.
-std::string MessageOf(const brisq_test::CapturedLine& line) {
+std::string MessageOf(const test_support::LogLine& line) {
   return line.text.substr(line.text.find("] : ") + 4);
 }
 
@@ -429,7 +377,7 @@ void Allocate() {
 
 // Work whose first allocation fails.
 void FailingWork() {
-  brisq_test::ScopedAllocationFailure failure(1);
+  test_support::ScopedAllocationFailure failure(1);
   Allocate();
 }
 
@@ -444,15 +392,15 @@ class CountingObserver : public BrisqFramework::IO::BrisqMessagePumpIO::Observer
 }  // namespace
 
 TEST(Boundaries, ExportsReturnZeroAndHandOutNothing) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   Quenlo::IPipeClient* client = reinterpret_cast<Quenlo::IPipeClient*>(1);
   Quenlo::IPipeServer* server = reinterpret_cast<Quenlo::IPipeServer*>(1);
   {
-    brisq_test::ScopedAllocationFailure failure(1);
+    test_support::ScopedAllocationFailure failure(1);
     EXPECT_EQ(CreatePipeClient(&client), 0);
   }
   {
-    brisq_test::ScopedAllocationFailure failure(1);
+    test_support::ScopedAllocationFailure failure(1);
     EXPECT_EQ(CreatePipeServer(&server), 0);
   }
   EXPECT_EQ(client, nullptr);
@@ -464,7 +412,7 @@ TEST(Boundaries, ExportsReturnZeroAndHandOutNothing) {
 // Every allocation of Create fails in turn: Create returns 0 (or 1 once none
 // failed), and Destroy and Release still leave nothing running.
 TEST(Boundaries, InterfaceMethodReturnsItsFailureValue) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = L"boundary-" + std::to_wstring(::GetCurrentProcessId());
   Quenlo::IPipeServer* server = nullptr;
   ASSERT_EQ(CreatePipeServer(&server), 1);
@@ -477,9 +425,9 @@ TEST(Boundaries, InterfaceMethodReturnsItsFailureValue) {
     ASSERT_EQ(CreatePipeClient(&client), 1);
     int32_t created = 0;
     {
-      brisq_test::ScopedAllocationFailure failure(n);
+      test_support::ScopedAllocationFailure failure(n);
       created = client->Create(name.c_str(), 1);
-      failed = brisq_test::AllocationFailed();
+      failed = test_support::AllocationFailed();
     }
     EXPECT_EQ(created, failed ? 0 : 1);
     failures += failed ? 1 : 0;
@@ -493,7 +441,7 @@ TEST(Boundaries, InterfaceMethodReturnsItsFailureValue) {
 }
 
 TEST(Boundaries, ThreadTaskAndCompletionDropOnlyTheirWork) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqFramework::IO::BrisqThread thread;
   ASSERT_TRUE(thread.Submit(&FailingWork));
   EXPECT_TRUE(thread.Close(10000));  // ended normally; the process lives on

@@ -15,36 +15,25 @@
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/layout/RingLayout.h"
-#include "log_capture.h"
 #include "tests/rings_win/global_mapping_seam.h"
+#include "tests/support/child_process.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/unique_name.h"
 
 namespace Quenlo {
 namespace {
 
-using brisq_test::LogCapture;
 using BrisqFramework::BrisqRef;
 using BrisqFramework::MakeBrisqRef;
+using test_support::LogCapture;
+using test_support::LogClock;
 
 // --- Helpers ------------------------------------------------------------------
 
 // A pipe name no other test or run uses.
-std::wstring UniquePipe() {
-  static std::atomic<int> counter{0};
-  return L"ringtest" + std::to_wstring(::GetCurrentProcessId()) + L"x" + std::to_wstring(++counter);
-}
+std::wstring UniquePipe() { return test_support::UniqueName(L"ring"); }
 
-std::string Message(const std::string& line) {
-  const size_t at = line.find("] : ");
-  std::string text = at == std::string::npos ? line : line.substr(at + 4);
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-std::vector<std::string> Messages(const LogCapture& capture) {
-  std::vector<std::string> out;
-  for (const std::string& line : capture.Texts()) out.push_back(Message(line));
-  return out;
-}
+std::vector<std::string> Messages(const LogCapture& capture) { return capture.MessageTexts(); }
 
 // A packed 4-byte frame (format 12) whose byte at (row, x) is Pixel(row, x).
 uint8_t Pixel(uint32_t row, uint32_t x) { return static_cast<uint8_t>(row * 7 + x); }
@@ -140,22 +129,9 @@ int CheckChildRole() {
 [[maybe_unused]] const int g_child_role_checked = CheckChildRole();
 
 int RunChild(const std::wstring& arguments) {
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --ring-child " + arguments;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-    return -1;
-  }
-  BrisqFramework::BrisqHandle process(info.hProcess);
-  BrisqFramework::BrisqHandle thread(info.hThread);
-  if (::WaitForSingleObject(process.Get(), 60000) != WAIT_OBJECT_0) return -2;
-  DWORD code = 0;
-  ::GetExitCodeProcess(process.Get(), &code);
-  return static_cast<int>(code);
+  test_support::ChildProcess child;
+  if (!child.StartSelf(L"--ring-child " + arguments)) return -1;
+  return static_cast<int>(child.Wait(std::chrono::seconds(60)));
 }
 
 // --- Names and lifecycle ---------------------------------------------------------------
@@ -191,7 +167,7 @@ TEST(PipeMemoryNamespace, RefusedGlobalMappingIsMadeLocalAndFoundByTheReader) {
     EXPECT_EQ(seam.Opened(), std::vector<std::wstring>{global});
   }
   ring_test::GlobalMappingSeam seam(/*deny=*/true);
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqRef<PipeMemoryVideo> writer = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
   Frame f = MakeFrame(4, 2);
   ASSERT_TRUE(writer->Create(f.packet));
@@ -245,7 +221,7 @@ TEST(PipeMemoryLifecycle, CreateWritesTheHeaderAndCloseEmpties) {
 }
 
 TEST(PipeMemoryLifecycle, OpenOfAMissingRingLogsAndStaysEmpty) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   const std::wstring name = PipeMemoryVideo::MappingName(0, UniquePipe().c_str());
   BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(name.c_str());
   EXPECT_FALSE(reader->Open());
@@ -262,7 +238,7 @@ TEST(PipeMemoryLifecycle, CreateOverASmallerMappingOfTheSameNameFails) {
   const std::wstring name = PipeMemoryVideo::MappingName(0, UniquePipe().c_str());
   BrisqFramework::BrisqSharedMemory squatter;
   ASSERT_TRUE(squatter.Create(name.c_str(), 4096));
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqRef<PipeMemoryVideo> video = MakeBrisqRef<PipeMemoryVideo>(name.c_str());
   EXPECT_FALSE(video->Create(MakeFrame(2, 2).packet));
   EXPECT_TRUE(video->IsEmpty());
@@ -273,7 +249,7 @@ TEST(PipeMemoryLifecycle, CreateOverASmallerMappingOfTheSameNameFails) {
 }
 
 TEST(PipeMemoryLifecycle, NothingIsSentOrReadWithoutAMapping) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqRef<PipeMemoryVideo> video = MakeBrisqRef<PipeMemoryVideo>(L"unused");
   EXPECT_FALSE(video->SendPacket(MakeFrame(2, 2).packet, 1));
   MediaPacket packet;
@@ -303,7 +279,7 @@ TEST_F(VideoRing, FullHdFrameIsStoredAndOneColumnMoreIsRefused) {
   const uint8_t* stored = SlotPayload(*writer_, 0, RingKind::kVideo);
   EXPECT_EQ(std::memcmp(stored, full.pixels.data(), kVideoPayloadSize), 0);
 
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   Frame wide = MakeFrame(1921, 1080);
   EXPECT_FALSE(writer_->SendPacket(wide.packet, 1));
   EXPECT_EQ(Messages(capture),
@@ -318,7 +294,7 @@ TEST_F(VideoRing, FrameWhosePixelCountWrapsIn32BitsIsRefused) {
   Frame small = MakeFrame(2, 2);
   ASSERT_TRUE(writer_->Create(small.packet));
   ASSERT_TRUE(writer_->SendPacket(small.packet, 1));
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   MediaPacket huge = small.packet;  // 16 bytes of pixels behind a 65536 x 65536 claim
   huge.width = 65536;
   huge.height = 65536;
@@ -332,7 +308,7 @@ TEST_F(VideoRing, FrameWhosePixelCountWrapsIn32BitsIsRefused) {
 TEST_F(VideoRing, StrideThatOverrunsTheSlotIsRefused) {
   Frame small = MakeFrame(2, 2);
   ASSERT_TRUE(writer_->Create(small.packet));
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   MediaPacket wide = small.packet;
   wide.width = 1000;
   wide.height = 1000;
@@ -460,7 +436,7 @@ TEST_F(VideoRing, HostileHeaderIsSkippedWithAnErrorLine) {
   BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
   ASSERT_TRUE(reader->Open());
 
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   MediaPacket out;
   Poke(name_, kHeaderSlotCount, 1000);  // 1000 slots of 8 MB
   EXPECT_FALSE(reader->ReadPacket(&out));
@@ -487,7 +463,7 @@ TEST_F(VideoRing, HostileSlotIsSkippedAndTheNextOneRead) {
   Poke(name_, slot0 + 16, 65536);  // width
   Poke(name_, slot0 + 20, 65536);  // height
 
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   MediaPacket out;
   EXPECT_FALSE(reader->ReadPacket(&out));
   for (uint8_t* d : out.data) EXPECT_EQ(d, nullptr);
@@ -516,7 +492,7 @@ TEST_F(AudioRing, OversizedPayloadIsRefusedAndTheRingUnchanged) {
   std::vector<uint8_t> too_big(122881, 0x22);
   ASSERT_TRUE(writer_->Create(Audio(fits, 1)));
   ASSERT_TRUE(writer_->SendPacket(Audio(fits, 1), 1));
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   EXPECT_FALSE(writer_->SendPacket(Audio(too_big, 2), 1));
   EXPECT_EQ(Messages(capture),
             std::vector<std::string>{"Failed to SendPacket(audio data too large(122881,122880))"});

@@ -8,32 +8,19 @@
 #include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
-#include "log_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/unique_name.h"
 
 namespace BrisqFramework {
 namespace {
 
-using brisq_test::LogCapture;
+using test_support::LogCapture;
+using test_support::LogClock;
 
-std::wstring UniqueName() {
-  static std::atomic<int> counter{0};
-  return L"Global\\BrisqMappingTest_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-         std::to_wstring(++counter);
-}
+std::wstring UniqueName() { return L"Global\\" + test_support::UniqueName(L"mapping"); }
 
-// The message part of a captured line, without the header and the line feed.
-std::string Message(const std::string& line) {
-  const size_t at = line.find("] : ");
-  std::string text = at == std::string::npos ? line : line.substr(at + 4);
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-std::vector<std::string> Messages(const LogCapture& capture) {
-  std::vector<std::string> out;
-  for (const std::string& line : capture.Texts()) out.push_back(Message(line));
-  return out;
-}
+std::vector<std::string> Messages(const LogCapture& capture) { return capture.MessageTexts(); }
 
 // --- Sharing bytes through a name --------------------------------------------
 
@@ -76,7 +63,7 @@ TEST(SharedMemoryMapping, CloseReleasesTheNameWithTheLastHandle) {
     EXPECT_EQ(writer.View(), nullptr);
     EXPECT_EQ(writer.MappedSize(), 0u);
   }
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqSharedMemory reader;
   EXPECT_FALSE(reader.Open(name.c_str()));
 }
@@ -84,7 +71,7 @@ TEST(SharedMemoryMapping, CloseReleasesTheNameWithTheLastHandle) {
 // --- Failure texts --------------------------------------------------------------
 
 TEST(SharedMemoryFailure, OpenOfAMissingNameLogsCodeNameAndText) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqSharedMemory reader;
   const std::wstring name = UniqueName();
   EXPECT_FALSE(reader.Open(name.c_str()));
@@ -98,7 +85,7 @@ TEST(SharedMemoryFailure, OpenOfAMissingNameLogsCodeNameAndText) {
 }
 
 TEST(SharedMemoryFailure, CreateOfZeroBytesLogsCodeAndText) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqSharedMemory writer;
   EXPECT_FALSE(writer.Create(UniqueName().c_str(), 0));  // the page file needs a size
   EXPECT_FALSE(writer.HasMapping());
@@ -109,7 +96,7 @@ TEST(SharedMemoryFailure, CreateOfZeroBytesLogsCodeAndText) {
 }
 
 TEST(SharedMemoryFailure, MapWithoutMappingFailsSilently) {
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqSharedMemory memory;
   EXPECT_FALSE(memory.Map(4096));
   EXPECT_TRUE(capture.Lines().empty());
@@ -119,7 +106,7 @@ TEST(SharedMemoryFailure, MappingMoreThanTheMappingHoldsIsRefused) {
   const std::wstring name = UniqueName();
   BrisqSharedMemory writer;
   ASSERT_TRUE(writer.Create(name.c_str(), 4096));
-  LogCapture capture;
+  LogCapture capture{LogClock::kDriven};
   BrisqSharedMemory reader;
   ASSERT_TRUE(reader.Open(name.c_str()));
   EXPECT_FALSE(reader.Map(1 << 20));

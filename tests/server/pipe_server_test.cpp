@@ -25,19 +25,31 @@
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/PipeLimits.h"
 #include "Quenlo/Quenlo.h"
-#include "Quenlo/message/IPCMessage.h"
 #include "server_test_support.h"
 #include "tests/rings_win/global_mapping_seam.h"
-#include "tests/io/io_log_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/named_objects.h"
+#include "tests/support/raw_pipe.h"
+#include "tests/support/unique_name.h"
+#include "tests/support/wait_until.h"
+#include "tools/common/quenlo_exports.h"
 
 namespace {
 
-using brisq_io_test::IoLogCapture;
 using BrisqFramework::BrisqHandle;
 using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
 using Quenlo::IPipeClient;
 using Quenlo::IPipeServer;
+using test_support::ChildProcess;
+using test_support::EventRecorder;
+using test_support::LogCapture;
+using test_support::PipeEvent;
+using test_support::PipeExists;
+using test_support::UniqueName;
+using test_support::WaitUntil;
 using namespace server_test;
 
 // --- What the client role sends -------------------------------------------------------
@@ -243,19 +255,19 @@ IPipeServer* NewServer() {
   return server;
 }
 
-std::string Text(const HostEvent& e) { return e.data; }
+std::string Text(const PipeEvent& e) { return e.data; }
 
 // A server with a recorder, opened under a fresh name.
 struct OpenServer {
-  IoLogCapture& capture;
-  Recorder recorder;
+  LogCapture& capture;
+  EventRecorder recorder;
   ServerRef server{NewServer()};
   std::wstring name;
 
-  OpenServer(IoLogCapture& log, const wchar_t* tag, uint32_t channels = 1)
+  OpenServer(LogCapture& log, const wchar_t* tag, uint32_t channels = 1)
       : capture(log), name(UniqueName(tag)) {
     recorder.check_payload = &PayloadIsExpected;
-    server->SetCallback(&Recorder::Callback, &recorder);
+    server->SetCallback(&EventRecorder::Callback, &recorder);
     const int created = capture.Count(kLogInfo, "[PipeServer] Create(end,...)");
     EXPECT_EQ(server->Open(name.c_str(), channels), 1);
     EXPECT_TRUE(WaitForLine(kLogInfo, "[PipeServer] Create(end,...)", created + 1));
@@ -263,7 +275,8 @@ struct OpenServer {
 
   bool WaitForLine(int32_t severity, const std::string& text, int count,
                    DWORD timeout_ms = kWaitMs) {
-    return WaitUntil([&] { return capture.Count(severity, text) >= count; }, timeout_ms);
+    return WaitUntil([&] { return capture.Count(severity, text) >= count; },
+                     std::chrono::milliseconds(timeout_ms));
   }
 
   // Starts a client process and waits until both ends are up (its kReady
@@ -284,14 +297,14 @@ struct OpenServer {
 // --- SendMessage refusals ------------------------------------------------------------------
 
 TEST(ServerSendMessage, BeforeOpenFailsWithInvalidChannel) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   EXPECT_EQ(server->SendMessage(1, "x", 1), 0);
   EXPECT_EQ(capture.Count(kLogError, "Failed to SendMessage(invalid channel)"), 1);
 }
 
 TEST(ServerSendMessage, AfterTheDestroyTaskFailsWithInvalidChannel) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"sendclosed");
   s.server->Close();
   ASSERT_TRUE(s.WaitForLine(kLogInfo, "[PipeServer] Destroy(end,...)", 1));
@@ -300,7 +313,7 @@ TEST(ServerSendMessage, AfterTheDestroyTaskFailsWithInvalidChannel) {
 }
 
 TEST(ServerSendMessage, EmptyOrNullDataFailsWithInvalidParameterAndSendsNothing) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"sendempty");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -311,7 +324,7 @@ TEST(ServerSendMessage, EmptyOrNullDataFailsWithInvalidParameterAndSendsNothing)
   ASSERT_TRUE(s.Send(kCmdEcho, "valid"));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kEchoed));
   ::Sleep(200);
-  const std::vector<HostEvent> messages = s.recorder.Of(EVENT_MESSAGE);
+  const std::vector<PipeEvent> messages = s.recorder.Of(EVENT_MESSAGE);
   ASSERT_EQ(s.recorder.Count(EVENT_MESSAGE, kEchoed), 1u);
   EXPECT_EQ(Text(messages.back()), "valid");
 }
@@ -319,7 +332,7 @@ TEST(ServerSendMessage, EmptyOrNullDataFailsWithInvalidParameterAndSendsNothing)
 // --- Interface identity and the export -------------------------------------------------------
 
 TEST(ServerInterface, QueryInterfaceAnswersServerAndUnknownIdsWithTheSameObject) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   void* out = nullptr;
   ASSERT_EQ(server->QueryInterface(Quenlo::IID_IPipeServer, &out), Quenlo::kQueryInterfaceOk);
@@ -335,7 +348,7 @@ TEST(ServerInterface, QueryInterfaceAnswersServerAndUnknownIdsWithTheSameObject)
 }
 
 TEST(ServerInterface, QueryInterfaceRefusesTheClientIdWithNull) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   void* out = reinterpret_cast<void*>(0x1234);
   EXPECT_EQ(server->QueryInterface(Quenlo::IID_IPipeClient, &out),
@@ -346,14 +359,9 @@ TEST(ServerInterface, QueryInterfaceRefusesTheClientIdWithNull) {
 }
 
 TEST(ServerInterface, CreatePipeServerIsOrdinalTwoOfTheDll) {
-  wchar_t path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dll(path, n);
-  dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"Quenlo.dll";
-  HMODULE module = ::LoadLibraryW(dll.c_str());
+  HMODULE module = ::LoadLibraryW((test_support::BuildFolder() + L"Quenlo.dll").c_str());
   ASSERT_NE(module, nullptr);
-  auto create = reinterpret_cast<PFN_CreatePipeServer>(
-      reinterpret_cast<void*>(::GetProcAddress(module, MAKEINTRESOURCEA(2))));
+  auto create = quenlo_tools::BindOrdinal<PFN_CreatePipeServer>(module, 2);
   ASSERT_NE(create, nullptr);
   EXPECT_EQ(reinterpret_cast<void*>(create),
             reinterpret_cast<void*>(::GetProcAddress(module, "CreatePipeServer")));
@@ -368,7 +376,7 @@ TEST(ServerInterface, CreatePipeServerIsOrdinalTwoOfTheDll) {
 }
 
 TEST(ServerInterface, LastReleaseLogsOnReleaseAndDestructor) {
-  IoLogCapture capture;
+  LogCapture capture;
   IPipeServer* server = NewServer();
   EXPECT_EQ(capture.Count(kLogInfo, "[PipeServer] constructor"), 1);
   EXPECT_EQ(server->Release(), 0u);
@@ -380,7 +388,7 @@ TEST(ServerInterface, LastReleaseLogsOnReleaseAndDestructor) {
 // --- Lifecycle ------------------------------------------------------------------------------
 
 TEST(ServerLifecycle, CloseBeforeAnyClientReturnsAndLeavesNoThreadBehind) {
-  IoLogCapture capture;
+  LogCapture capture;
   {
     // Warm-up: the first server of a process may make lasting system threads.
     OpenServer warm(capture, L"warm");
@@ -401,7 +409,7 @@ TEST(ServerLifecycle, CloseBeforeAnyClientReturnsAndLeavesNoThreadBehind) {
 }
 
 TEST(ServerLifecycle, OpenAgainWithoutCloseReplacesThePreviousPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"openfirst");
   const std::wstring second = UniqueName(L"opensecond");
   ASSERT_EQ(s.server->Open(second.c_str(), 1), 1);
@@ -422,7 +430,7 @@ TEST(ServerLifecycle, OpenAgainWithoutCloseReplacesThePreviousPipe) {
 // --- Packets and messages across processes -------------------------------------------------------
 
 TEST(ServerPackets, VideoFrameFromAnotherProcessArrivesWithPlanesInTheMapping) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"video");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -430,7 +438,7 @@ TEST(ServerPackets, VideoFrameFromAnotherProcessArrivesWithPlanesInTheMapping) {
   ASSERT_TRUE(s.Send(kCmdVideo, "v"));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_PACKET, 1));
 
-  const HostEvent packet = s.recorder.Of(EVENT_PACKET)[0];
+  const PipeEvent packet = s.recorder.Of(EVENT_PACKET)[0];
   EXPECT_EQ(packet.type, 0u);
   ASSERT_EQ(packet.data.size(), 168u);
   EXPECT_TRUE(packet.payload_mapped);
@@ -445,28 +453,28 @@ TEST(ServerPackets, VideoFrameFromAnotherProcessArrivesWithPlanesInTheMapping) {
 }
 
 TEST(ServerPackets, AudioPacketArrivesAndIsAcknowledged) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"audio");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
   ASSERT_TRUE(s.Send(kCmdAudio, "a"));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_PACKET, 1));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kAudioDone));
-  const HostEvent packet = s.recorder.Of(EVENT_PACKET)[0];
+  const PipeEvent packet = s.recorder.Of(EVENT_PACKET)[0];
   EXPECT_TRUE(packet.payload_mapped);
   EXPECT_TRUE(packet.payload_matches);
   // The client waits up to 5000 ms for the acknowledgement; it came at once.
   std::string elapsed;
-  for (const HostEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
+  for (const PipeEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
     if (e.type == kAudioDone) elapsed = e.data;
   }
   EXPECT_LT(std::stoi(elapsed), 2500) << elapsed;
 }
 
 // The acknowledgement wait the client reported for its last kCmdAudio.
-int AudioWaitMs(Recorder& recorder) {
+int AudioWaitMs(EventRecorder& recorder) {
   std::string elapsed = "-1";
-  for (const HostEvent& e : recorder.Of(EVENT_MESSAGE)) {
+  for (const PipeEvent& e : recorder.Of(EVENT_MESSAGE)) {
     if (e.type == kAudioDone) elapsed = e.data;
   }
   return std::stoi(elapsed);
@@ -475,7 +483,7 @@ int AudioWaitMs(Recorder& recorder) {
 // A panel started by an ordinary user may not create "Global\" mappings;
 // both ends go to "Local\" and the media still flows.
 TEST(ServerPackets, FramesAndAudioArriveWhenGlobalMappingsAreRefused) {
-  IoLogCapture capture;
+  LogCapture capture;
   ring_test::GlobalMappingSeam seam(/*deny=*/true);
   OpenServer s(capture, L"localmaps");
   ChildProcess child;
@@ -485,7 +493,7 @@ TEST(ServerPackets, FramesAndAudioArriveWhenGlobalMappingsAreRefused) {
   ASSERT_TRUE(s.Send(kCmdAudio, "a"));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 1, kAudioDone));
   ASSERT_EQ(s.recorder.Count(EVENT_PACKET), 2u);
-  for (const HostEvent& packet : s.recorder.Of(EVENT_PACKET)) {
+  for (const PipeEvent& packet : s.recorder.Of(EVENT_PACKET)) {
     EXPECT_TRUE(packet.payload_mapped);
     EXPECT_TRUE(packet.payload_matches);
   }
@@ -498,7 +506,7 @@ TEST(ServerPackets, FramesAndAudioArriveWhenGlobalMappingsAreRefused) {
 
 // A slot the reader refuses still releases the writer waiting for it.
 TEST(ServerPackets, RefusedAudioSlotIsStillAcknowledged) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"audioack");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -524,7 +532,7 @@ TEST(ServerPackets, RefusedAudioSlotIsStillAcknowledged) {
 
 // The client's teardown wakes the video reader once more without a frame.
 TEST(ServerPackets, ClientTeardownDeliversNoPhantomFrame) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"phantom");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -538,7 +546,7 @@ TEST(ServerPackets, ClientTeardownDeliversNoPhantomFrame) {
 }
 
 TEST(ServerMessages, TravelBothWaysWithTheirBytes) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"messages");
   ChildProcess child;
   ASSERT_TRUE(s.Connect(&child));
@@ -547,14 +555,14 @@ TEST(ServerMessages, TravelBothWaysWithTheirBytes) {
   for (const std::string& text : texts) ASSERT_TRUE(s.Send(kCmdEcho, text));
   ASSERT_TRUE(s.recorder.WaitForCount(EVENT_MESSAGE, 3, kEchoed));
   std::vector<std::string> echoed;
-  for (const HostEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
+  for (const PipeEvent& e : s.recorder.Of(EVENT_MESSAGE)) {
     if (e.type == kEchoed) echoed.push_back(e.data);
   }
   EXPECT_EQ(echoed, std::vector<std::string>(std::begin(texts), std::end(texts)));
 }
 
 TEST(ServerMessages, TwoMessagesWithinTwoSecondsLogAtMostOneLineWhileTheCallbackSeesBoth) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"ratelimit");
   ChildProcess child;
   const ULONGLONG start = ::GetTickCount64();
@@ -565,7 +573,7 @@ TEST(ServerMessages, TwoMessagesWithinTwoSecondsLogAtMostOneLineWhileTheCallback
   EXPECT_EQ(s.recorder.Count(EVENT_MESSAGE), 2u);
   int lines = 0;
   for (const auto& line : capture.Lines()) {
-    lines += line.text.rfind("[PipeServer] EVENT_MESSAGE , msgId = ", 0) == 0;
+    lines += line.message.rfind("[PipeServer] EVENT_MESSAGE , msgId = ", 0) == 0;
   }
   if (elapsed < 2000) {
     EXPECT_LE(lines, 1);
@@ -576,7 +584,7 @@ TEST(ServerMessages, TwoMessagesWithinTwoSecondsLogAtMostOneLineWhileTheCallback
 // ------------------------------------------------------------------
 
 TEST(ServerRebuild, TwentyKilledClientsInARowEachReplacedUnderTheSameNameWithFlatHandles) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"rebuild");
   size_t ready = 0;
   size_t packets = 0;
@@ -615,17 +623,18 @@ TEST(ServerRebuild, TwentyKilledClientsInARowEachReplacedUnderTheSameNameWithFla
 // A child that a host started with handle inheritance must not hold the
 // server's end: the rebuilt pipe would stay busy.
 TEST(ServerRebuild, NextClientIsAcceptedWhileAChildThatInheritedHandlesRuns) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"inherit");
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   BrisqHandle output(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable,
                                    OPEN_EXISTING, 0, nullptr));
   ChildProcess first;
   ASSERT_TRUE(s.Connect(&first));
-  wchar_t self[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  ChildProcess lingering;  // inherits every inheritable handle of this process
-  ASSERT_TRUE(lingering.Start(L"\"" + std::wstring(self, n) + L"\" --linger", output.Get()));
+  test_support::ChildOptions options;
+  options.output = output.Get();
+  options.inherit_all_handles = true;  // every inheritable handle of this process
+  ChildProcess lingering;
+  ASSERT_TRUE(lingering.StartSelf(L"--linger", options));
   first.Kill();
   ASSERT_TRUE(s.WaitForLine(kLogInfo, "[PipeServer] Recreate(end,...)", 1));
   ChildProcess second;
@@ -636,7 +645,7 @@ TEST(ServerRebuild, NextClientIsAcceptedWhileAChildThatInheritedHandlesRuns) {
 // --- Mended faults -----------------------------------------------------------------------------
 
 TEST(ServerMended, PipeNameLongerThan129IsRefusedByTheOpenTaskWithoutAnyPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   const std::wstring fits = UniqueName(L"x") + std::wstring(200, L'n');
   const std::wstring too_long = fits.substr(0, 130);
@@ -657,7 +666,7 @@ TEST(ServerMended, PipeNameLongerThan129IsRefusedByTheOpenTaskWithoutAnyPipe) {
 }
 
 TEST(ServerMended, ChannelCountAboveTheLimitIsRefusedWithoutItemsOrPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef server(NewServer());
   const std::wstring name = UniqueName(L"count");
   EXPECT_EQ(server->Open(name.c_str(), Quenlo::kMaxPipeChannels + 1), 1);
@@ -680,7 +689,7 @@ TEST(ServerMended, ChannelCountAboveTheLimitIsRefusedWithoutItemsOrPipe) {
 }
 
 TEST(ServerMended, OpenAndImmediateCloseRepeatedKeepEveryListenChannelAlive) {
-  IoLogCapture capture;
+  LogCapture capture;
   ServerRef warm(NewServer());
   warm.ReleaseNow();
   const int before = ThreadCount();
@@ -696,7 +705,7 @@ TEST(ServerMended, OpenAndImmediateCloseRepeatedKeepEveryListenChannelAlive) {
 }
 
 TEST(ServerMended, LastReleaseWhileOpenAndStreamingTearsDownAndJoinsEveryThread) {
-  IoLogCapture capture;
+  LogCapture capture;
   const int before = ThreadCount();
   OpenServer s(capture, L"release", 2);
   ChildProcess child;
@@ -714,7 +723,7 @@ TEST(ServerMended, LastReleaseWhileOpenAndStreamingTearsDownAndJoinsEveryThread)
 }
 
 TEST(ServerMended, CloseWhileTheCallbackAnswersEveryMessageNeverDeadlocks) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"answer");
   std::atomic<bool> answering{true};
   s.recorder.on_event = [&](uint32_t event, uint32_t, const char* data, uint32_t length) {
@@ -743,14 +752,14 @@ TEST(ServerMended, CloseWhileTheCallbackAnswersEveryMessageNeverDeadlocks) {
   answering = false;
   // Sends that raced the teardown failed cleanly, never with another text.
   for (const auto& line : capture.Lines()) {
-    if (line.severity == kLogError && line.text.rfind("Failed to SendMessage", 0) == 0) {
-      EXPECT_EQ(line.text, "Failed to SendMessage(invalid channel)");
+    if (line.severity == kLogError && line.message.rfind("Failed to SendMessage", 0) == 0) {
+      EXPECT_EQ(line.message, "Failed to SendMessage(invalid channel)");
     }
   }
 }
 
 TEST(ServerMended, CloseRacingAClientDeathLeavesNoListeningPipe) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"closedeath");
   for (int round = 1; round <= 5; ++round) {
     if (round > 1) {
@@ -778,9 +787,8 @@ struct RawClient {
   BrisqHandle video_semaphore;
   BrisqHandle audio_semaphore;
   BrisqHandle audio_event;
-  HANDLE pipe = INVALID_HANDLE_VALUE;
+  test_support::RawPipe pipe;
 
-  ~RawClient() { Disconnect(); }
   void MakeChannelObjects(const std::wstring& name) {
     video_semaphore.Reset(::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF,
                                              (L"Global\\VideoPipeSemaphore_0_" + name).c_str()));
@@ -789,27 +797,15 @@ struct RawClient {
     audio_event.Reset(
         ::CreateEventW(nullptr, FALSE, FALSE, (L"Global\\AudioPipeEvent_0_" + name).c_str()));
   }
-  bool Connect(const std::wstring& name) {
-    const std::wstring path = L"\\\\.\\pipe\\ipc." + name;
-    pipe = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-    return pipe != INVALID_HANDLE_VALUE;
-  }
+  bool Connect(const std::wstring& name) { return pipe.OpenClient(name); }
   bool SendHello() {
-    Ravoque::IPCMessage hello(Ravoque::IPCMessage::kTypeHello);
-    hello.WriteInt(static_cast<int32_t>(::GetCurrentProcessId()));
-    DWORD written = 0;
-    return ::WriteFile(pipe, hello.Data(), static_cast<DWORD>(hello.Size()), &written, nullptr) &&
-           written == hello.Size();
+    return pipe.Write(test_support::HelloMessage(static_cast<int32_t>(::GetCurrentProcessId())));
   }
-  void Disconnect() {
-    if (pipe != INVALID_HANDLE_VALUE) ::CloseHandle(pipe);
-    pipe = INVALID_HANDLE_VALUE;
-  }
+  void Disconnect() { pipe.Close(); }
 };
 
 TEST(ServerEvents, RepeatedHelloStartsNoSecondReaderAndABreakRebuilds) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"rehello");
   RawClient client;
   client.MakeChannelObjects(s.name);
@@ -839,7 +835,7 @@ TEST(ServerEvents, RepeatedHelloStartsNoSecondReaderAndABreakRebuilds) {
 }
 
 TEST(ServerEvents, MissingChannelObjectsAreReportedPerChannel) {
-  IoLogCapture capture;
+  LogCapture capture;
   OpenServer s(capture, L"noobjects");
   RawClient client;  // makes no semaphores and no event
   ASSERT_TRUE(client.Connect(s.name));

@@ -14,17 +14,20 @@
 #include "BrisqFramework/Common/BrisqHandle.h"
 #include "Quenlo/Quenlo.h"
 #include "server_test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/unique_name.h"
 
 namespace {
 
 using BrisqFramework::BrisqHandle;
 using namespace server_test;
-
-std::wstring BinDir() {
-  wchar_t path[MAX_PATH];
-  const std::wstring self(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
-  return self.substr(0, self.rfind(L'\\') + 1);
-}
+using test_support::BuildFolder;
+using test_support::ChildProcess;
+using test_support::EventRecorder;
+using test_support::PipeEvent;
+using test_support::UniqueName;
+using test_support::WaitUntil;
 
 std::wstring TempFile(const wchar_t* tag) {
   wchar_t dir[MAX_PATH];
@@ -85,7 +88,9 @@ class HostProcess {
     output_.Reset(::CreateFileW(output_path_.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    started_ = process_.Start(L"\"" + BinDir() + L"test-host.exe\" " + arguments, output_.Get());
+    test_support::ChildOptions options;
+    options.output = output_.Get();
+    started_ = process_.Start(L"\"" + BuildFolder() + L"test-host.exe\" " + arguments, options);
   }
   ~HostProcess() {
     process_.Kill();
@@ -109,10 +114,10 @@ class HostProcess {
 // The client end, in this process, with the library linked in.
 struct Client {
   Quenlo::IPipeClient* client = nullptr;
-  Recorder recorder;
+  EventRecorder recorder;
   Client() {
     CreatePipeClient(&client);
-    client->SetCallback(&Recorder::Callback, &recorder);
+    client->SetCallback(&EventRecorder::Callback, &recorder);
   }
   ~Client() {
     client->Destroy();
@@ -134,7 +139,7 @@ TEST(TestHost, PrintsEventsAndPacketsAndSendsEachLineOfItsFile) {
   ASSERT_EQ(c.client->Create(name.c_str(), 1), 1);
   ASSERT_TRUE(c.recorder.WaitForCount(EVENT_CONNECTED, 1));
   ASSERT_TRUE(c.recorder.WaitForCount(EVENT_MESSAGE, 2));
-  const std::vector<HostEvent> received = c.recorder.Of(EVENT_MESSAGE);
+  const std::vector<PipeEvent> received = c.recorder.Of(EVENT_MESSAGE);
   EXPECT_EQ(received[0].type, 1u);
   EXPECT_EQ(received[0].data, "{\"a\":1}");
   EXPECT_EQ(received[1].data, "{\"\xe4\xb8\xad\":\"\xe6\x96\x87\"}");

@@ -1,5 +1,6 @@
 #include "tools/host-sim/demo_driver.h"
 
+#include "tools/common/process_window.h"
 #include "tools/host-sim/core/panel_texts.h"
 #include "tools/host-sim/png_writer.h"
 #include "tools/host-sim/wide_text.h"
@@ -60,7 +61,7 @@ bool DemoDriver::save_fresh_frame(const wchar_t* name, uint64_t* hash) {
 }
 
 bool DemoDriver::take_message_box(std::string* text) {
-  const HWND box = find_process_window(process_, L"#32770", true);
+  const HWND box = quenlo_tools::FindProcessWindow(process_, quenlo_tools::kMessageBoxClass, true);
   if (box == nullptr) return false;
   *text = PanelWindow(box).text(0xFFFF);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -72,7 +73,8 @@ bool DemoDriver::start_vote(const std::string& title,
   HWND found = nullptr;
   wait_(
       [&] {
-        return (found = find_process_window(process_, L"TessalyControlPanel", true)) != nullptr;
+        return (found = quenlo_tools::FindProcessWindow(process_, quenlo_tools::kPanelWindowClass,
+                                                        true)) != nullptr;
       },
       kWindowTimeoutMs);
   if (found == nullptr) {

@@ -23,6 +23,7 @@
 #include "tools/host-sim/demo_driver.h"
 #include "tools/host-sim/frame_capture.h"
 #include "tools/host-sim/panel_process.h"
+#include "tools/common/process_window.h"
 #include "tools/host-sim/panel_window.h"
 #include "tools/host-sim/png_writer.h"
 #include "tools/host-sim/process_sampler.h"
@@ -282,7 +283,8 @@ bool HostSession::wait_for_subscription() {
   bool box_seen = false;
   std::string box_text;
   auto error_box = [&] {
-    const HWND box = find_process_window(panel_.id(), L"#32770", true);
+    const HWND box =
+        quenlo_tools::FindProcessWindow(panel_.id(), quenlo_tools::kMessageBoxClass, true);
     if (box == nullptr) return false;
     box_text = PanelWindow(box).text(0xFFFF);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);

@@ -9,64 +9,6 @@ namespace {
 
 constexpr UINT kSendTimeoutMs = 3000;
 
-struct WindowQuery {
-  DWORD process;
-  const wchar_t* window_class;
-  bool visible_only;
-  HWND found;
-};
-
-BOOL CALLBACK match_window(HWND window, LPARAM param) {
-  auto* query = reinterpret_cast<WindowQuery*>(param);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  wchar_t name[64] = {};
-  ::GetClassNameW(window, name, 64);
-  if (owner == query->process && std::wcscmp(name, query->window_class) == 0 &&
-      (!query->visible_only || ::IsWindowVisible(window))) {
-    query->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// SendMessageTimeoutW's result, or -1 when the call failed or timed out.
-LRESULT send(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  DWORD_PTR result = 0;
-  if (!::SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                             &result)) {
-    return -1;
-  }
-  return static_cast<LRESULT>(result);
-}
-
-// Owners of the GDI objects of one capture.
-struct ScreenDc {
-  HDC dc = ::GetDC(nullptr);
-  ~ScreenDc() {
-    if (dc != nullptr) ::ReleaseDC(nullptr, dc);
-  }
-};
-struct MemoryDc {
-  HDC dc;
-  explicit MemoryDc(HDC like) : dc(::CreateCompatibleDC(like)) {}
-  ~MemoryDc() {
-    if (dc != nullptr) ::DeleteDC(dc);
-  }
-};
-struct Bitmap {
-  HBITMAP bitmap = nullptr;
-  ~Bitmap() {
-    if (bitmap != nullptr) ::DeleteObject(bitmap);
-  }
-};
-struct Selection {
-  HDC dc;
-  HGDIOBJ previous;
-  Selection(HDC d, HGDIOBJ object) : dc(d), previous(::SelectObject(d, object)) {}
-  ~Selection() { ::SelectObject(dc, previous); }
-};
-
 // True when the picture shows something: not every pixel the same colour.
 bool has_content(const uint8_t* pixels, size_t count) {
   for (size_t i = 1; i < count; ++i) {
@@ -76,12 +18,6 @@ bool has_content(const uint8_t* pixels, size_t count) {
 }
 
 }  // namespace
-
-HWND find_process_window(DWORD process_id, const wchar_t* window_class, bool visible_only) {
-  WindowQuery query{process_id, window_class, visible_only, nullptr};
-  ::EnumWindows(match_window, reinterpret_cast<LPARAM>(&query));
-  return query.found;
-}
 
 std::string PanelWindow::text(int id) const {
   const HWND control = item(id);

@@ -35,10 +35,6 @@ enum PanelControl : int {
   kConfirmedId = 113,
 };
 
-// A top-level window of `window_class` that belongs to `process_id`
-// (visible ones only when `visible_only`), or null.
-HWND find_process_window(DWORD process_id, const wchar_t* window_class, bool visible_only);
-
 class PanelWindow {
  public:
   explicit PanelWindow(HWND window) : window_(window) {}

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "tools/common/quenlo_exports.h"
 #include "tools/host-sim/wide_text.h"
 
 namespace host_sim {
@@ -19,12 +20,6 @@ std::string system_text(DWORD code) {
   return "error " + std::to_string(code) + (message.empty() ? "" : ", " + narrow(message));
 }
 
-template <typename Function>
-Function resolve(HMODULE module, uint16_t ordinal) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(::GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
-}
-
 }  // namespace
 
 bool QuenloLibrary::load(const std::wstring& path, std::string& error) {
@@ -34,9 +29,9 @@ bool QuenloLibrary::load(const std::wstring& path, std::string& error) {
     error = "cannot load " + narrow(path) + " (" + system_text(::GetLastError()) + ")";
     return false;
   }
-  create_server = resolve<PFN_CreatePipeServer>(module, QUENLO_ORDINAL_CreatePipeServer);
-  set_log_callback =
-      resolve<PFN_SetLogMessageCallback>(module, QUENLO_ORDINAL_SetLogMessageCallback);
+  const quenlo_tools::QuenloExports exports = quenlo_tools::BindQuenloExports(module);
+  create_server = exports.create_server;
+  set_log_callback = exports.set_log_callback;
   if (create_server == nullptr || set_log_callback == nullptr) {
     error = narrow(path) + " has no export ordinal " +
             std::to_string(create_server == nullptr ? 2 : 7) + " (is it Quenlo.dll?)";

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <thread>
 
+#include "tools/common/process_window.h"
+
 namespace panel_host {
 
 PanelUnderTest::PanelUnderTest(const std::wstring& program, const std::wstring& pipe) {
@@ -34,36 +36,14 @@ bool PanelUnderTest::running() const {
   return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
-namespace {
-
-struct WindowQuery {
-  DWORD process;
-  HWND found;
-};
-
-BOOL CALLBACK match_panel(HWND window, LPARAM param) {
-  auto* query = reinterpret_cast<WindowQuery*>(param);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  wchar_t name[64] = {};
-  ::GetClassNameW(window, name, 64);
-  if (owner == query->process && std::wcscmp(name, L"TessalyControlPanel") == 0) {
-    query->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
-
 bool PanelUnderTest::find_window(std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
-  WindowQuery query{process_id_, nullptr};
-  while (query.found == nullptr && running() && std::chrono::steady_clock::now() < end) {
-    ::EnumWindows(match_panel, reinterpret_cast<LPARAM>(&query));
-    if (query.found == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  HWND found = nullptr;
+  while (found == nullptr && running() && std::chrono::steady_clock::now() < end) {
+    found = quenlo_tools::FindProcessWindow(process_id_, quenlo_tools::kPanelWindowClass, false);
+    if (found == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  window_ = query.found;
+  window_ = found;
   return window_ != nullptr;
 }
 

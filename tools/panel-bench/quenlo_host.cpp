@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "tools/common/quenlo_exports.h"
+
 namespace panel_host {
 
 QuenloHost::QuenloHost(HostHandler handler) : handler_(std::move(handler)) {}
@@ -13,8 +15,7 @@ bool QuenloHost::open(const std::wstring& library, const std::wstring& pipe,
   if (server_ != nullptr) return false;
   module_.reset(::LoadLibraryW(library.c_str()));
   if (!module_) return false;
-  auto create = reinterpret_cast<PFN_CreatePipeServer>(reinterpret_cast<void*>(
-      ::GetProcAddress(module_.get(), MAKEINTRESOURCEA(QUENLO_ORDINAL_CreatePipeServer))));
+  const PFN_CreatePipeServer create = quenlo_tools::BindQuenloExports(module_.get()).create_server;
   Quenlo::IPipeServer* server = nullptr;
   if (create == nullptr || !create(&server) || server == nullptr) {
     module_.reset();

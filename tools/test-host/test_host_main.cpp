@@ -25,6 +25,7 @@
 
 #include "Quenlo/Quenlo.h"
 #include "event_line.h"
+#include "tools/common/quenlo_exports.h"
 
 namespace {
 
@@ -214,10 +215,9 @@ int Run(const Options& options) {
                  ::GetLastError());
     return 3;
   }
-  auto create = reinterpret_cast<PFN_CreatePipeServer>(reinterpret_cast<void*>(
-      ::GetProcAddress(module, MAKEINTRESOURCEA(QUENLO_ORDINAL_CreatePipeServer))));
-  auto set_log = reinterpret_cast<PFN_SetLogMessageCallback>(reinterpret_cast<void*>(
-      ::GetProcAddress(module, MAKEINTRESOURCEA(QUENLO_ORDINAL_SetLogMessageCallback))));
+  const quenlo_tools::QuenloExports exports = quenlo_tools::BindQuenloExports(module);
+  const PFN_CreatePipeServer create = exports.create_server;
+  const PFN_SetLogMessageCallback set_log = exports.set_log_callback;
   if (create == nullptr || set_log == nullptr) {
     std::fprintf(stderr, "test-host: export ordinal 2 or 7 missing\n");
     return 3;

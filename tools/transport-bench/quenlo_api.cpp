@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "tools/common/quenlo_exports.h"
+
 namespace transport_bench {
 namespace {
 
@@ -13,12 +15,6 @@ int32_t DiscardLogLine(int32_t, const char*, int32_t, const char*) { return 1; }
 int32_t PrintLogLine(int32_t, const char*, int32_t, const char* text) {
   std::fputs(text, stderr);
   return 1;
-}
-
-template <typename Function>
-Function Resolve(HMODULE module, WORD ordinal) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(::GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }
 
 }  // namespace
@@ -41,10 +37,11 @@ const QuenloApi* LoadQuenlo(const std::wstring& path, bool print_log, std::strin
       load_error = "cannot load Quenlo.dll (error " + std::to_string(::GetLastError()) + ")";
       return;
     }
-    api.create_client = Resolve<PFN_CreatePipeClient>(module, QUENLO_ORDINAL_CreatePipeClient);
-    api.create_server = Resolve<PFN_CreatePipeServer>(module, QUENLO_ORDINAL_CreatePipeServer);
-    api.time_ns = Resolve<PFN_GetTimeNS>(module, QUENLO_ORDINAL_GetTimeNS);
-    api.set_log = Resolve<PFN_SetLogMessageCallback>(module, QUENLO_ORDINAL_SetLogMessageCallback);
+    const quenlo_tools::QuenloExports exports = quenlo_tools::BindQuenloExports(module);
+    api.create_client = exports.create_client;
+    api.create_server = exports.create_server;
+    api.time_ns = exports.get_time_ns;
+    api.set_log = exports.set_log_callback;
     if (api.create_client == nullptr || api.create_server == nullptr || api.time_ns == nullptr ||
         api.set_log == nullptr) {
       load_error = "Quenlo.dll lacks export ordinal 1, 2, 5 or 7";

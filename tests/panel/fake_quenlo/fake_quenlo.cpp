@@ -24,23 +24,11 @@
 #include <vector>
 
 #include "Quenlo/Quenlo.h"
+#include "Quenlo/RefCountedInterface.h"
 
 // The doubles below implement the interface method SendMessage, not
 // <windows.h>'s macro of that name.
 #undef SendMessage
-
-namespace Quenlo {
-IMSUnknown::IMSUnknown() noexcept = default;
-IMSUnknown::IMSUnknown(const IMSUnknown&) noexcept = default;
-IMSUnknown::IMSUnknown(IMSUnknown&&) noexcept = default;
-IMSUnknown& IMSUnknown::operator=(const IMSUnknown&) noexcept { return *this; }
-IMSUnknown& IMSUnknown::operator=(IMSUnknown&&) noexcept { return *this; }
-IPipeClient::IPipeClient() noexcept = default;
-IPipeClient::IPipeClient(const IPipeClient&) noexcept = default;
-IPipeClient::IPipeClient(IPipeClient&&) noexcept = default;
-IPipeClient& IPipeClient::operator=(const IPipeClient&) noexcept { return *this; }
-IPipeClient& IPipeClient::operator=(IPipeClient&&) noexcept { return *this; }
-}  // namespace Quenlo
 
 namespace {
 
@@ -66,21 +54,17 @@ void write_file(const std::wstring& path, const std::string& bytes) {
     std::ofstream out(temp.c_str(), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // A test reading the file at this moment makes the replace fail; the
+  // report would then stay stale, as it is written only when it changes.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+    ::Sleep(5);
+  }
 }
 
-class FakeClient final : public Quenlo::IPipeClient {
+class FakeClient final : public Quenlo::RefCountedInterface<FakeClient, Quenlo::IPipeClient> {
  public:
-  uint32_t AddRef() override { return ++refs_; }
-  uint32_t Release() override {
-    const uint32_t left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  int32_t QueryInterface(const Quenlo::InterfaceId&, void** out) override {
-    *out = nullptr;
-    return Quenlo::kNoInterface;
-  }
+  FakeClient() : RefCountedInterface(1, Quenlo::IID_IPipeClient) {}
   uint32_t IsConnected() override { return running_ ? 1 : 0; }
   void SetCallback(PipeCallback callback, void* context) override {
     callback_ = callback;
@@ -150,7 +134,6 @@ class FakeClient final : public Quenlo::IPipeClient {
     }
   }
 
-  std::atomic<uint32_t> refs_{1};
   std::atomic<bool> running_{false};
   const std::wstring folder_ = dll_folder();
   PipeCallback callback_ = nullptr;

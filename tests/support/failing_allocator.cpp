@@ -1,4 +1,4 @@
-#include "failing_allocator.h"
+#include "tests/support/failing_allocator.h"
 
 #include <cstdlib>
 #include <new>
@@ -22,7 +22,7 @@ void* Allocate(std::size_t size) {
 
 }  // namespace
 
-namespace brisq_test {
+namespace test_support {
 
 void FailNthAllocation(int n) {
   t_countdown = n > 0 ? n : 0;
@@ -31,7 +31,7 @@ void FailNthAllocation(int n) {
 
 bool AllocationFailed() { return t_failed; }
 
-}  // namespace brisq_test
+}  // namespace test_support
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }

@@ -1,17 +1,16 @@
-// Test double of the host's end of a pipe: a plain Win32 named-pipe server
-// that speaks the wire format. It accepts one client on "\\.\pipe\ipc." +
-// name, answers the client's hello with its own (type 65535, routing -2, its
+// Test double of the host's end of a pipe: a plain named-pipe server that
+// speaks the wire format. It accepts one client on IpcPipePath(name),
+// answers the client's hello with its own (type 65535, routing -2, its
 // process id), records every user message and can send messages back.
 // Closing it breaks the client's pipe the way a host going away does.
 //
 // Threads: one reader thread per server (accept, reads, the hello answer);
 // Send and the accessors may be called from any thread.
-#ifndef TESTS_CLIENT_RAW_PIPE_SERVER_H
-#define TESTS_CLIENT_RAW_PIPE_SERVER_H
-
-#include <windows.h>
+#ifndef TESTS_SUPPORT_RAW_PIPE_SERVER_H
+#define TESTS_SUPPORT_RAW_PIPE_SERVER_H
 
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -19,8 +18,9 @@
 #include <vector>
 
 #include "Quenlo/PipeChannelReader.h"
+#include "tests/support/raw_pipe.h"
 
-namespace client_test {
+namespace test_support {
 
 class RawPipeServer final : private Quenlo::PipeChannelReader::Delegate {
  public:
@@ -58,26 +58,23 @@ class RawPipeServer final : private Quenlo::PipeChannelReader::Delegate {
 
  private:
   void Run();
-  // Waits for the I/O of `overlapped` or the stop; false when stopped or failed.
-  bool Await(OVERLAPPED* overlapped, DWORD* bytes);
-  bool WriteAll(const char* data, DWORD size);
+  bool WriteAll(const std::string& bytes);
+  bool WaitState(DWORD timeout_ms, const std::function<bool()>& done);
 
   // PipeChannelReader::Delegate (reader thread).
   void OnHello(int32_t peer_process_id) override;
-  void OnInternalBroken() override;
+  void OnInternalBroken() override {}
   void OnUserMessage(uint32_t type, const char* data, uint32_t length) override;
 
   const std::wstring name_;
   const bool answer_hello_;
   const DWORD hello_delay_ms_;
-  HANDLE pipe_ = INVALID_HANDLE_VALUE;  // owner's thread creates/closes
-  HANDLE read_event_ = nullptr;
-  HANDLE write_event_ = nullptr;
-  HANDLE stop_event_ = nullptr;  // set by Close
+  RawPipe pipe_;  // the owner's thread creates/closes; reads on the reader thread
+  bool started_ = false;
   std::thread thread_;
   Quenlo::PipeChannelReader reader_{this};  // reader thread
 
-  std::mutex write_mutex_;  // one write at a time
+  std::mutex write_mutex_;  // one write at a time; Close waits for it
   std::mutex mutex_;        // guards the fields below
   std::condition_variable changed_;
   bool client_hello_ = false;
@@ -86,6 +83,6 @@ class RawPipeServer final : private Quenlo::PipeChannelReader::Delegate {
   std::vector<Message> messages_;
 };
 
-}  // namespace client_test
+}  // namespace test_support
 
-#endif  // TESTS_CLIENT_RAW_PIPE_SERVER_H
+#endif  // TESTS_SUPPORT_RAW_PIPE_SERVER_H
