@@ -9,6 +9,43 @@ namespace {
 
 constexpr UINT kSendTimeoutMs = 3000;
 
+// SendMessageTimeoutW's result, or -1 when the call failed or timed out.
+LRESULT send(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  if (!::SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &result)) {
+    return -1;
+  }
+  return static_cast<LRESULT>(result);
+}
+
+// Owners of the GDI objects of one capture.
+struct ScreenDc {
+  HDC dc = ::GetDC(nullptr);
+  ~ScreenDc() {
+    if (dc != nullptr) ::ReleaseDC(nullptr, dc);
+  }
+};
+struct MemoryDc {
+  HDC dc;
+  explicit MemoryDc(HDC like) : dc(::CreateCompatibleDC(like)) {}
+  ~MemoryDc() {
+    if (dc != nullptr) ::DeleteDC(dc);
+  }
+};
+struct Bitmap {
+  HBITMAP bitmap = nullptr;
+  ~Bitmap() {
+    if (bitmap != nullptr) ::DeleteObject(bitmap);
+  }
+};
+struct Selection {
+  HDC dc;
+  HGDIOBJ previous;
+  Selection(HDC d, HGDIOBJ object) : dc(d), previous(::SelectObject(d, object)) {}
+  ~Selection() { ::SelectObject(dc, previous); }
+};
+
 // True when the picture shows something: not every pixel the same colour.
 bool has_content(const uint8_t* pixels, size_t count) {
   for (size_t i = 1; i < count; ++i) {
