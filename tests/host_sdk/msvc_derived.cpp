@@ -8,25 +8,12 @@
 #include <windows.h>
 
 #include "Quenlo/Quenlo.h"
+#include "host_check.h"
 
 namespace {
 
-uint32_t g_failures = 0;
-
-void Say(const char* text) {
-  DWORD length = 0;
-  while (text[length] != 0) ++length;
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, length, &written, nullptr);
-}
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  ++g_failures;
-  Say("FAILED: ");
-  Say(what);
-  Say("\n");
-}
+using host_check::Check;
+using host_check::Say;
 
 // A test double of the client interface, as a host's own tests would write.
 class RecordingClient : public Quenlo::IPipeClient {
@@ -149,6 +136,7 @@ int main() {
         "??4IPipeClient@Quenlo@@QEAAAEAV01@$$QEAV01@@Z", "??_7IPipeClient@Quenlo@@6B@", 10);
     FreeLibrary(dll);
   }
-  Say(g_failures == 0 ? "msvc-derived: all checks passed\n" : "msvc-derived: some checks failed\n");
-  return g_failures == 0 ? 0 : 1;
+  Say(host_check::Failures() == 0 ? "msvc-derived: all checks passed\n"
+                                  : "msvc-derived: some checks failed\n");
+  return host_check::Failures() == 0 ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "Quenlo/Quenlo.h"
+#include "host_check.h"
 
 namespace {
 
@@ -20,22 +21,8 @@ struct Exports {
   PFN_SetLogMessageCallback set_log_callback;
 };
 
-uint32_t g_failures = 0;
-
-void Say(const char* text) {
-  DWORD length = 0;
-  while (text[length] != 0) ++length;
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, length, &written, nullptr);
-}
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  ++g_failures;
-  Say("FAILED: ");
-  Say(what);
-  Say("\n");
-}
+using host_check::Check;
+using host_check::Say;
 
 bool Same(const char* a, const char* b, uint32_t length) {
   for (uint32_t i = 0; i < length; ++i) {
@@ -262,6 +249,7 @@ int main() {
 #if defined(QUENLO_BY_ORDINAL)
   Check(FreeLibrary(module) != FALSE, "FreeLibrary");
 #endif
-  Say(g_failures == 0 ? "msvc-host: all checks passed\n" : "msvc-host: some checks failed\n");
-  return g_failures == 0 ? 0 : 1;
+  Say(host_check::Failures() == 0 ? "msvc-host: all checks passed\n"
+                                  : "msvc-host: some checks failed\n");
+  return host_check::Failures() == 0 ? 0 : 1;
 }
