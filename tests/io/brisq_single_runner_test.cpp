@@ -69,6 +69,18 @@ class RecordingRunner : public BrisqSingleRunner {
   }
 };
 
+// A runner whose OnStart signals `in_start`, then waits until `hold` is set.
+struct HeldStartRunner : RecordingRunner {
+  BrisqEvent hold;
+  BrisqEvent in_start;
+  HeldStartRunner() {
+    hold.CreateEvent(nullptr);
+    in_start.CreateEvent(nullptr);
+    holdStart = &hold;
+    inStart = &in_start;
+  }
+};
+
 // --- Order: one worker, queue order, OnStart/OnStop around the tasks ---
 
 TEST(BrisqSingleRunnerOrder, TasksRunInQueueOrderOnTheWorker) {
@@ -218,19 +230,13 @@ TEST(BrisqSingleRunnerState, IdleRunningEndedAndOpenAgain) {
 }
 
 TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
-  RecordingRunner runner;
-  BrisqEvent hold;
-  BrisqEvent inStart;
-  ASSERT_TRUE(hold.CreateEvent(nullptr));
-  ASSERT_TRUE(inStart.CreateEvent(nullptr));
-  runner.holdStart = &hold;
-  runner.inStart = &inStart;
+  HeldStartRunner runner;
   auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
-  EXPECT_TRUE(inStart.Wait(5000));
+  EXPECT_TRUE(runner.in_start.Wait(5000));
   EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
   EXPECT_FALSE(runner.Submit([] {}));
   EXPECT_FALSE(runner.Open()) << "a second worker must not be started";
-  hold.SetEvent();
+  runner.hold.SetEvent();
   EXPECT_TRUE(opened.get());
   ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
   EXPECT_TRUE(runner.Submit([] {}));
@@ -238,18 +244,12 @@ TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
 }
 
 TEST(BrisqSingleRunnerState, CloseDuringOnStartStaysClosingAndTheWorkerEnds) {
-  RecordingRunner runner;
-  BrisqEvent hold;
-  BrisqEvent inStart;
-  ASSERT_TRUE(hold.CreateEvent(nullptr));
-  ASSERT_TRUE(inStart.CreateEvent(nullptr));
-  runner.holdStart = &hold;
-  runner.inStart = &inStart;
+  HeldStartRunner runner;
   auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
-  ASSERT_TRUE(inStart.Wait(5000));
+  ASSERT_TRUE(runner.in_start.Wait(5000));
   auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
   ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
-  hold.SetEvent();
+  runner.hold.SetEvent();
   EXPECT_TRUE(closed.get()) << "the worker ends";
   EXPECT_TRUE(opened.get());
   EXPECT_EQ(runner.stateInStop, BrisqSingleRunner::kClosing) << "never turned running";
@@ -258,10 +258,7 @@ TEST(BrisqSingleRunnerState, CloseDuringOnStartStaysClosingAndTheWorkerEnds) {
 }
 
 TEST(BrisqSingleRunnerState, OpenGivesUpAfterOneSecondAndTheLateStartStillWorks) {
-  RecordingRunner runner;
-  BrisqEvent hold;
-  ASSERT_TRUE(hold.CreateEvent(nullptr));
-  runner.holdStart = &hold;
+  HeldStartRunner runner;
   const ULONGLONG begin = ::GetTickCount64();
   ASSERT_TRUE(runner.Open()) << "the worker exists";
   const ULONGLONG waited = ::GetTickCount64() - begin;
@@ -269,7 +266,7 @@ TEST(BrisqSingleRunnerState, OpenGivesUpAfterOneSecondAndTheLateStartStillWorks)
   EXPECT_LT(waited, 5000u);
   EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
   // The worker signals the start event after Open stopped waiting for it.
-  hold.SetEvent();
+  runner.hold.SetEvent();
   ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
   std::atomic<int> ran{0};
   ASSERT_TRUE(runner.Submit([&] { ran++; }));
