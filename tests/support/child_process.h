@@ -16,6 +16,7 @@
 
 #include "BrisqFramework/Common/BrisqHandle.h"
 #include "tests/support/wait_until.h"
+#include "tools/common/launched_process.h"
 
 namespace test_support {
 
@@ -24,18 +25,9 @@ namespace test_support {
 std::wstring SelfPath();
 std::wstring BuildFolder();
 
-struct ChildOptions {
-  std::wstring working_folder;  // empty: the test's own
-  DWORD creation_flags = 0;     // e.g. CREATE_NO_WINDOW
-  // Non-null: the child's stdout, and its stderr unless `error` is set; the
-  // only handles it inherits. They must be inheritable.
-  HANDLE output = nullptr;
-  HANDLE error = nullptr;
-  // Every inheritable handle of this process goes to the child, as from a
-  // host that captures its children's output (`output`/`error` are then
-  // not a limit).
-  bool inherit_all_handles = false;
-  // The child is terminated (exit code kWatchdogExitCode) after this long.
+// The tools' launch options, and a watchdog: the child is terminated (exit
+// code kWatchdogExitCode) after this long.
+struct ChildOptions : quenlo_tools::LaunchOptions {
   std::chrono::milliseconds watchdog{120000};
 };
 
@@ -44,7 +36,7 @@ class ChildProcess {
   static constexpr DWORD kKilledExitCode = 77;
   static constexpr DWORD kWatchdogExitCode = 78;
   // What Wait returns when the child did not end in time.
-  static constexpr DWORD kStillRunning = ~0u;
+  static constexpr DWORD kStillRunning = quenlo_tools::LaunchedProcess::kStillRunning;
 
   ChildProcess() = default;
   ~ChildProcess();
@@ -62,14 +54,13 @@ class ChildProcess {
   // Ends the child at once (as a crash would) and closes its handle.
   void Kill();
 
-  DWORD Id() const { return id_; }
-  HANDLE Handle() const { return process_.Get(); }
+  DWORD Id() const { return process_.Id(); }
+  HANDLE Handle() const { return process_.Handle(); }
 
  private:
-  BrisqFramework::BrisqHandle process_;
+  quenlo_tools::LaunchedProcess process_;
   BrisqFramework::BrisqHandle stop_watchdog_;  // set by Kill
   std::thread watchdog_;
-  DWORD id_ = 0;
 };
 
 }  // namespace test_support

@@ -145,7 +145,7 @@ class HostSession {
   ServerRef server_;
 
   // Main thread only.
-  PanelProcess panel_;
+  quenlo_tools::LaunchedProcess panel_;
   SessionReport report_;
   uint64_t written_hash_ = 0;
   bool overlay_written_ = false;
@@ -261,11 +261,11 @@ int HostSession::open_server_and_panel() {
 
   const auto arguments = panel_arguments(pipe_name_, options_.channels,
                                          widen(options_.halvory_version), options_.layout_mode);
-  if (!panel_.start(tessaly_path_, arguments, error)) {
+  if (!start_panel(panel_, tessaly_path_, arguments, error)) {
     out_.error("host-sim: " + error);
     return kExitCannotStart;
   }
-  out_.line("started " + narrow(tessaly_path_) + " (process " + std::to_string(panel_.id()) + ")");
+  out_.line("started " + narrow(tessaly_path_) + " (process " + std::to_string(panel_.Id()) + ")");
   started_ = Clock::now();
   return kExitOk;
 }
@@ -284,20 +284,21 @@ bool HostSession::wait_for_subscription() {
   std::string box_text;
   auto error_box = [&] {
     const HWND box =
-        quenlo_tools::FindProcessWindow(panel_.id(), quenlo_tools::kMessageBoxClass, true);
+        quenlo_tools::FindProcessWindow(panel_.Id(), quenlo_tools::kMessageBoxClass, true);
     if (box == nullptr) return false;
     box_text = PanelWindow(box).text(0xFFFF);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     return box_seen = true;
   };
-  wait_until([&] { return subscribed() || !panel_.running() || error_box(); },
+  wait_until([&] { return subscribed() || !panel_.Running() || error_box(); },
              options_.connect_timeout_ms);
   if (subscribed()) return true;
   if (box_seen) {
     problem("Tessaly.exe showed the message \"" + box_text + "\"");
-    panel_.wait_exit(kCloseTimeoutMs);
-  } else if (!panel_.running()) {
-    problem("Tessaly.exe ended during start-up with code " + std::to_string(panel_.wait_exit(0)));
+    panel_exit_code(panel_, kCloseTimeoutMs);
+  } else if (!panel_.Running()) {
+    problem("Tessaly.exe ended during start-up with code " +
+            std::to_string(panel_exit_code(panel_, 0)));
   } else if (!g_interrupted) {
     problem("the panel did not " +
             std::string(ever_connected_ ? "subscribe to OPEN_LIVE_DATA" : "connect") + " within " +
@@ -312,12 +313,12 @@ void HostSession::feed() {
   for (size_t index = 0; index < steps_.size(); ++index) {
     const ScenarioStep& step = steps_[index];
     due += step.delay_ms;
-    wait_until([&] { return ms_since(start) >= due || !panel_.running(); }, INFINITE);
+    wait_until([&] { return ms_since(start) >= due || !panel_.Running(); }, INFINITE);
     if (g_interrupted) {
       problem("interrupted after " + std::to_string(report_.texts_sent) + " texts");
       return;
     }
-    if (!panel_.running()) {
+    if (!panel_.Running()) {
       problem("Tessaly.exe ended before the scenario was done");
       return;
     }
@@ -341,15 +342,15 @@ void HostSession::feed() {
 }
 
 void HostSession::close_panel() {
-  int64_t code = panel_.wait_exit(0);
+  int64_t code = panel_exit_code(panel_, 0);
   if (code == -1 && connected_) {
     const std::string notice = notice_text("OPEN_WIN_CLOSE");
     server_->SendMessage(kHostTextType, notice.data(), static_cast<uint32_t>(notice.size()));
     out_.line("asked the panel to close (OPEN_WIN_CLOSE)");
-    code = panel_.wait_exit(kCloseTimeoutMs);
+    code = panel_exit_code(panel_, kCloseTimeoutMs);
   }
   if (code == -1) {
-    panel_.terminate();
+    panel_.Terminate(99, 5000);
     out_.error("host-sim: Tessaly.exe was still running and was ended");
   } else {
     out_.line("Tessaly.exe ended with code " + std::to_string(code));
@@ -382,11 +383,11 @@ void HostSession::save_overlay() {
 }
 
 void HostSession::sample() {
-  if (options_.sample_every_s == 0 || panel_.handle() == nullptr) return;
+  if (options_.sample_every_s == 0 || panel_.Handle() == nullptr) return;
   const int64_t elapsed_s = ms_since(started_) / 1000;
   if (elapsed_s < next_sample_s_) return;
   next_sample_s_ = elapsed_s - elapsed_s % options_.sample_every_s + options_.sample_every_s;
-  const ProcessSample s = sample_process(panel_.handle(), panel_.id());
+  const ProcessSample s = sample_process(panel_.Handle(), panel_.Id());
   out_.line(
       "sample t=" + std::to_string(elapsed_s) + "s working_set_kb=" +
       (s.memory_known ? std::to_string(s.working_set_bytes / 1024) : "unavailable") +
@@ -509,7 +510,7 @@ int HostSession::run() {
   if (code != kExitOk) return code;
   code = open_server_and_panel();
   if (code != kExitOk) {
-    panel_.terminate();
+    panel_.Terminate(99, 5000);
     return code;
   }
 
@@ -517,7 +518,7 @@ int HostSession::run() {
     std::unique_ptr<DemoDriver> demo;
     if (options_.demo) {
       demo = std::make_unique<DemoDriver>(
-          panel_.id(), capture_, out_, out_dir_,
+          panel_.Id(), capture_, out_, out_dir_,
           [this](const std::function<bool()>& done, DWORD timeout) {
             return wait_until(done, timeout);
           },

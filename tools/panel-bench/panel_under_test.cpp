@@ -10,37 +10,19 @@
 namespace panel_host {
 
 PanelUnderTest::PanelUnderTest(const std::wstring& program, const std::wstring& pipe) {
-  const std::wstring folder = program.substr(0, program.rfind(L'\\') + 1);
-  std::wstring command = L"\"" + program + L"\" --pipeName=" + pipe + L" --maxChannels=1";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                       &startup, &info)) {
-    ::CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    process_id_ = info.dwProcessId;
-  }
+  quenlo_tools::LaunchOptions options;
+  options.working_folder = quenlo_tools::FolderOf(program);
+  process_.Start(quenlo_tools::CommandLine(program, {L"--pipeName=" + pipe, L"--maxChannels=1"}),
+                 options);
 }
 
-PanelUnderTest::~PanelUnderTest() {
-  if (process_ == nullptr) return;
-  if (running()) {
-    ::TerminateProcess(process_, 99);
-    ::WaitForSingleObject(process_, 5000);
-  }
-  ::CloseHandle(process_);
-}
-
-bool PanelUnderTest::running() const {
-  return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-}
+PanelUnderTest::~PanelUnderTest() { process_.Terminate(99, 5000); }
 
 bool PanelUnderTest::find_window(std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   HWND found = nullptr;
   while (found == nullptr && running() && std::chrono::steady_clock::now() < end) {
-    found = quenlo_tools::FindProcessWindow(process_id_, quenlo_tools::kPanelWindowClass, false);
+    found = quenlo_tools::FindProcessWindow(process_.Id(), quenlo_tools::kPanelWindowClass, false);
     if (found == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   window_ = found;
@@ -78,7 +60,7 @@ std::int64_t PanelUnderTest::shown_total() const {
 
 std::uint64_t PanelUnderTest::cpu_time() const {
   FILETIME created, exited, kernel, user;
-  if (!::GetProcessTimes(process_, &created, &exited, &kernel, &user)) return 0;
+  if (!::GetProcessTimes(process_.Handle(), &created, &exited, &kernel, &user)) return 0;
   auto value = [](const FILETIME& t) {
     return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
   };
@@ -89,7 +71,8 @@ PanelUnderTest::Memory PanelUnderTest::memory() const {
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof counters;
   Memory out;
-  if (::K32GetProcessMemoryInfo(process_, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+  if (::K32GetProcessMemoryInfo(process_.Handle(),
+                                reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                                 sizeof counters)) {
     out.working_set = counters.WorkingSetSize;
     out.peak_working_set = counters.PeakWorkingSetSize;
@@ -99,12 +82,8 @@ PanelUnderTest::Memory PanelUnderTest::memory() const {
 }
 
 DWORD PanelUnderTest::wait_exit(std::chrono::milliseconds timeout) const {
-  DWORD code = STILL_ACTIVE;
-  if (process_ != nullptr &&
-      ::WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
-    ::GetExitCodeProcess(process_, &code);
-  }
-  return code;
+  const DWORD code = process_.Wait(static_cast<DWORD>(timeout.count()));
+  return code == quenlo_tools::LaunchedProcess::kStillRunning ? STILL_ACTIVE : code;
 }
 
 }  // namespace panel_host

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/common/launched_process.h"
+
 namespace panel_host {
 
 class PanelUnderTest {
@@ -22,8 +24,8 @@ class PanelUnderTest {
   PanelUnderTest(const PanelUnderTest&) = delete;
   PanelUnderTest& operator=(const PanelUnderTest&) = delete;
 
-  bool started() const { return process_ != nullptr; }
-  bool running() const;
+  bool started() const { return process_.Started(); }
+  bool running() const { return process_.Running(); }
   // Finds the control panel window of this process; false after `timeout`.
   bool find_window(std::chrono::milliseconds timeout);
   HWND window() const { return window_; }
@@ -53,8 +55,7 @@ class PanelUnderTest {
   DWORD wait_exit(std::chrono::milliseconds timeout) const;
 
  private:
-  HANDLE process_ = nullptr;  // owned
-  DWORD process_id_ = 0;
+  quenlo_tools::LaunchedProcess process_;
   HWND window_ = nullptr;
 };
 

@@ -9,16 +9,7 @@
 #include "client_role.h"
 
 namespace transport_bench {
-namespace {
-
-std::wstring SelfPath() {
-  wchar_t path[MAX_PATH];
-  return std::wstring(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
-}
-
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
-}  // namespace
+using quenlo_tools::QuoteArgument;
 
 ClientLauncher::ClientLauncher(bool same_process, std::wstring library, bool print_log,
                                const QuenloApi* api)
@@ -26,10 +17,7 @@ ClientLauncher::ClientLauncher(bool same_process, std::wstring library, bool pri
 
 ClientLauncher::~ClientLauncher() {
   if (thread_.joinable()) thread_.join();
-  if (process_.IsValid()) {
-    ::TerminateProcess(process_.Get(), 1);
-    ::WaitForSingleObject(process_.Get(), INFINITE);
-  }
+  process_.Terminate(1, INFINITE);
 }
 
 bool ClientLauncher::Start(const ClientRequest& request, std::string* error) {
@@ -48,23 +36,15 @@ bool ClientLauncher::Start(const ClientRequest& request, std::string* error) {
   result_path_ = std::wstring(temp, length) + L"transport-bench-" +
                  std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++sequence_) +
                  L".txt";
-  std::wstring command = Quoted(SelfPath()) + L" " + FormatClientArguments(request) +
-                         L" --result " + Quoted(result_path_) + L" --library " + Quoted(library_);
+  std::wstring command = QuoteArgument(quenlo_tools::SelfPath()) + L" " +
+                         FormatClientArguments(request) + L" --result " +
+                         QuoteArgument(result_path_) + L" --library " + QuoteArgument(library_);
   if (print_log_) command += L" --print-log";
-  std::vector<wchar_t> line(command.begin(), command.end());
-  line.push_back(L'\0');
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  // No handle inheritance: the library's server pipe is inheritable, and a
-  // child holding a copy would keep it alive.
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-    *error = "cannot start the client process (error " + std::to_string(::GetLastError()) + ")";
+  DWORD failure = 0;
+  if (!process_.Start(std::move(command), quenlo_tools::LaunchOptions(), &failure)) {
+    *error = "cannot start the client process (error " + std::to_string(failure) + ")";
     return false;
   }
-  ::CloseHandle(info.hThread);
-  process_.Reset(info.hProcess);
   return true;
 }
 
@@ -75,20 +55,18 @@ bool ClientLauncher::Finish(DWORD timeout_ms, ResultRecord* results, std::string
     *error = thread_error_;
     return thread_ok_;
   }
-  if (!process_.IsValid()) {
+  if (!process_.Started()) {
     *error = "no client process";
     return false;
   }
-  if (::WaitForSingleObject(process_.Get(), timeout_ms) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process_.Get(), 1);
-    ::WaitForSingleObject(process_.Get(), INFINITE);
-    process_.Reset();
+  const DWORD exit_code = process_.Wait(timeout_ms);
+  if (exit_code == quenlo_tools::LaunchedProcess::kStillRunning) {
+    process_.Terminate(1, INFINITE);
+    process_.Close();
     *error = "the client process did not end in time";
     return false;
   }
-  DWORD exit_code = 1;
-  ::GetExitCodeProcess(process_.Get(), &exit_code);
-  process_.Reset();
+  process_.Close();
   std::ifstream in(std::filesystem::path(result_path_), std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   in.close();

@@ -14,6 +14,7 @@
 #include "quenlo_api.h"
 #include "result_record.h"
 #include "scenario.h"
+#include "tools/common/launched_process.h"
 #include "win_handles.h"
 
 namespace transport_bench {
@@ -38,7 +39,7 @@ class ClientLauncher {
   bool Finish(DWORD timeout_ms, ResultRecord* results, std::string* error);
   // Signalled once the client side started by Start has ended (the child
   // process, or an event the thread sets last); waitable with other handles.
-  HANDLE ended() const { return same_process_ ? thread_ended_.Get() : process_.Get(); }
+  HANDLE ended() const { return same_process_ ? thread_ended_.Get() : process_.Handle(); }
 
  private:
   const bool same_process_;
@@ -55,7 +56,7 @@ class ClientLauncher {
   UniqueHandle thread_ended_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
   // Child client.
-  UniqueHandle process_;
+  quenlo_tools::LaunchedProcess process_;
   std::wstring result_path_;
 };
 
