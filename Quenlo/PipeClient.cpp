@@ -40,7 +40,7 @@ PipeClient::~PipeClient() {
 
 // --- Simple operations -----------------------------------------------------------
 
-uint32_t PipeClient::IsConnected() { return connected_.load(); }
+uint32_t PipeClient::IsConnected() { return connected_.load() ? 1 : 0; }
 
 void PipeClient::SetCallback(PipeCallback callback, void* context) {
   BRISQ_LOG(INFO) << "[PipeClient] SetCallback...";
@@ -63,7 +63,7 @@ bool PipeClient::GetPipeItem(uint32_t index, BrisqRef<PipeItem>* item) {
 // --- Create and the setup task -------------------------------------------------------
 
 int32_t PipeClient::Create(const wchar_t* name, uint32_t channels) try {
-  connected_ = 0;
+  connected_ = false;
   if (name == nullptr) name = L"";
   // Refused before anything is made: the channel's name field holds 129
   // characters and a shortened name would meet another pipe's objects; and
@@ -173,12 +173,12 @@ void PipeClient::OnChannelEvent(uint32_t event, uint32_t type, const char* data,
 void PipeClient::HandleEvent(uint32_t event, uint32_t type, const char* data, uint32_t length) {
   switch (event) {
     case EVENT_CONNECTED:
-      connected_ = 1;
+      connected_ = true;
       BRISQ_LOG(INFO) << "[PipeClient] EVENT_CONNECTED";
       break;
     case EVENT_BROKEN:
     case EVENT_CONNECTION_RESET:
-      connected_ = 0;
+      connected_ = false;
       BRISQ_LOG(INFO) << "[PipeClient] EVENT_BROKEN || EVENT_CONNECTION_RESET";
       // Refused while Destroy closes the runner; Destroy tears down itself.
       try {
@@ -202,7 +202,7 @@ void PipeClient::HandleEvent(uint32_t event, uint32_t type, const char* data, ui
 // --- Teardown ------------------------------------------------------------------------
 
 void PipeClient::Destroy() {
-  connected_ = 0;
+  connected_ = false;
   // The runner drops tasks that are still queued when it sees the stop (a
   // Destroy during the 30 s connect loop would leave everything up, and the
   // connect thread running on a channel the destructor frees): whatever the
@@ -243,7 +243,7 @@ void PipeClient::TeardownTask() {
   channel.Reset();
   // Nothing can report EVENT_CONNECTED any more: a hello that arrived while
   // Destroy began must not leave the flag set.
-  connected_ = 0;
+  connected_ = false;
 
   {
     BrisqAutoLock channel_hold(channel_lock_);
@@ -269,7 +269,7 @@ void PipeClient::TeardownTask() {
 // --- Messages and packets ------------------------------------------------------------------
 
 int32_t PipeClient::SendMessage(uint32_t type, const char* data, uint32_t length) try {
-  if (connected_.load() == 0) {
+  if (!connected_.load()) {
     BRISQ_LOG_AT(ERROR) << "Failed to SendMessage(invalid state)";
     return 0;
   }
@@ -304,7 +304,7 @@ bool PipeClient::WritePacketImpl(const MediaPacket* packet, uint32_t timeout_ms,
     BRISQ_LOG_AT(ERROR) << "Failed to " << operation << "(invalid parameter)";
     return false;
   }
-  if (connected_.load() == 0) {
+  if (!connected_.load()) {
     BRISQ_LOG_AT(ERROR) << "Failed to " << operation << "(invalid state)";
     return false;
   }

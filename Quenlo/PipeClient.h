@@ -145,7 +145,7 @@ class PipeClient final : public RefCountedInterface<PipeClient, IPipeClient> {
 
   bool WritePacketImpl(const MediaPacket* packet, uint32_t timeout_ms, bool async);
 
-  std::atomic<uint32_t> connected_{0};
+  std::atomic<bool> connected_{false};
   std::atomic<bool> destroy_ran_{false};   // Destroy's teardown task ran on the runner
   std::wstring name_;                      // caller's thread (Create)
   uint32_t channel_count_ = 0;             // caller's thread (Create)

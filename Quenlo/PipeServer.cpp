@@ -111,7 +111,7 @@ void PipeServer::OnLastRelease() { BRISQ_LOG(INFO) << "[PipeServer] OnRelease"; 
 
 // --- Simple operations -------------------------------------------------------------
 
-uint32_t PipeServer::IsConnected() { return connected_.load(); }
+uint32_t PipeServer::IsConnected() { return connected_.load() ? 1 : 0; }
 
 void PipeServer::SetCallback(PipeCallback callback, void* context) {
   BRISQ_LOG(INFO) << "[PipeServer] SetCallback";
@@ -146,7 +146,7 @@ int32_t PipeServer::SendMessage(uint32_t type, const char* data, uint32_t length
 
 int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) try {
   BRISQ_LOG(INFO) << "[PipeServer] Open(begin...)";
-  connected_ = 0;
+  connected_ = false;
   // The stopping flag is the tasks' own: cleared here, it could let a reader
   // that a running teardown is waiting for go back to sleep.
   const std::wstring task_name = name != nullptr ? name : L"";
@@ -162,7 +162,7 @@ int32_t PipeServer::Open(const wchar_t* name, uint32_t channels) try {
 
 void PipeServer::Close() try {
   BRISQ_LOG(INFO) << "[PipeServer] Close(begin...) ";
-  connected_ = 0;
+  connected_ = false;
   runner_.Submit([this] { DestroyTask(); });
   BRISQ_LOG(INFO) << "[PipeServer] Close(end...) ";
 } catch (...) {
@@ -234,7 +234,7 @@ void PipeServer::Teardown() {
   stopping_ = true;
   TakeDownChannel();
   // The channel is closed: nothing can report EVENT_CONNECTED any more.
-  connected_ = 0;
+  connected_ = false;
   TakeDownItems(true);
   BRISQ_LOG(INFO) << "[PipeServer] Destroy(end,...)";
 }
@@ -331,12 +331,12 @@ void PipeServer::HandleEvent(uint32_t event, uint32_t type, const char* data, ui
   switch (event) {
     case EVENT_CONNECTED:
       BRISQ_LOG(INFO) << "[PipeServer] EVENT_CONNECTED";
-      connected_ = 1;
+      connected_ = true;
       StartReaders();
       break;
     case EVENT_BROKEN:
       BRISQ_LOG(INFO) << "[PipeServer] EVENT_BROKEN";
-      connected_ = 0;
+      connected_ = false;
       // While stopping, the teardown under way closes this pipe anyway; a
       // task queued now would run after it, and could take down what a
       // later Open made.

@@ -183,7 +183,7 @@ class PipeServer final : public RefCountedInterface<PipeServer, IPipeServer> {
   // The host's callback, if set. Any thread.
   void NotifyHost(uint32_t event, uint32_t type, const char* data, uint32_t length);
 
-  std::atomic<uint32_t> connected_{0};
+  std::atomic<bool> connected_{false};
   // 1 while tearing down; read by the reader threads after each wake-up.
   std::atomic<bool> stopping_{false};
   std::wstring name_;           // runner thread (set by the open task)
