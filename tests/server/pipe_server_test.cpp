@@ -9,19 +9,13 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
-#include "BrisqFramework/Common/BrisqHandle.h"
 #include "BrisqFramework/Common/LogFile.h"
 #include "BrisqFramework/Common/LogMessage.h"
 #include "Quenlo/PipeLimits.h"
-#include "Quenlo/Quenlo.h"
 #include "server_test_support.h"
 #include "tests/rings_win/global_mapping_seam.h"
 #include "tests/support/child_process.h"
@@ -29,8 +23,6 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/named_objects.h"
 #include "tests/support/raw_pipe.h"
-#include "tests/support/unique_name.h"
-#include "tests/support/wait_until.h"
 #include "tools/common/quenlo_exports.h"
 
 namespace {
@@ -40,14 +32,8 @@ using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
 using Quenlo::IPipeClient;
 using Quenlo::IPipeServer;
-using test_support::ChildProcess;
-using test_support::EventRecorder;
-using test_support::LogCapture;
-using test_support::PipeEvent;
-using test_support::PipeExists;
-using test_support::UniqueName;
-using test_support::WaitUntil;
 using namespace server_test;
+using namespace test_support;
 
 // --- What the client role sends -------------------------------------------------------
 
@@ -129,15 +115,15 @@ class ClientRole {
 int CheckClientRole() {
   int argc = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-  if (argv != nullptr && (argc == 4 || argc == 5) && std::wstring(argv[1]) == L"--server-client") {
+  const std::wstring role = argv != nullptr && argc > 1 ? argv[1] : L"";
+  if (role == L"--server-client" && (argc == 4 || argc == 5)) {
     std::unique_ptr<ring_test::GlobalMappingSeam> seam;
-    if (argc == 5 && std::wstring(argv[4]) == L"--deny-global") {
-      seam = std::make_unique<ring_test::GlobalMappingSeam>(true);
-    }
-    ClientRole role;
-    ::ExitProcess(static_cast<UINT>(role.Run(argv[2], static_cast<uint32_t>(_wtoi(argv[3])))));
+    if (argc == 5 && std::wstring(argv[4]) == L"--deny-global")
+      seam.reset(new ring_test::GlobalMappingSeam(true));
+    ClientRole client;
+    ::ExitProcess(static_cast<UINT>(client.Run(argv[2], static_cast<uint32_t>(_wtoi(argv[3])))));
   }
-  if (argv != nullptr && argc == 2 && std::wstring(argv[1]) == L"--linger") {
+  if (role == L"--linger" && argc == 2) {
     ::Sleep(60000);
     ::ExitProcess(0);
   }
@@ -247,12 +233,11 @@ TEST(ServerSendMessage, EmptyOrNullDataFailsWithInvalidParameterAndSendsNothing)
 TEST(ServerInterface, QueryInterfaceAnswersServerAndUnknownIdsWithTheSameObject) {
   LogCapture capture;
   ServerRef server(NewServer());
-  void* out = nullptr;
-  ASSERT_EQ(server->QueryInterface(Quenlo::IID_IPipeServer, &out), Quenlo::kQueryInterfaceOk);
-  EXPECT_EQ(out, static_cast<void*>(server.get()));
-  void* unknown = nullptr;
-  ASSERT_EQ(server->QueryInterface(Quenlo::IID_IMSUnknown, &unknown), Quenlo::kQueryInterfaceOk);
-  EXPECT_EQ(unknown, static_cast<void*>(server.get()));
+  for (const auto& id : {Quenlo::IID_IPipeServer, Quenlo::IID_IMSUnknown}) {
+    void* out = nullptr;
+    ASSERT_EQ(server->QueryInterface(id, &out), Quenlo::kQueryInterfaceOk);
+    EXPECT_EQ(out, static_cast<void*>(server.get()));
+  }
   // One reference from the export and one from each successful query.
   EXPECT_EQ(server->AddRef(), 4u);
   EXPECT_EQ(server->Release(), 3u);
@@ -272,7 +257,7 @@ TEST(ServerInterface, QueryInterfaceRefusesTheClientIdWithNull) {
 }
 
 TEST(ServerInterface, CreatePipeServerIsOrdinalTwoOfTheDll) {
-  HMODULE module = ::LoadLibraryW((test_support::BuildFolder() + L"Quenlo.dll").c_str());
+  HMODULE module = ::LoadLibraryW((BuildFolder() + L"Quenlo.dll").c_str());
   ASSERT_NE(module, nullptr);
   auto create = quenlo_tools::BindOrdinal<PFN_CreatePipeServer>(module, 2);
   ASSERT_NE(create, nullptr);
@@ -473,7 +458,7 @@ TEST(ServerRebuild, NextClientIsAcceptedWhileAChildThatInheritedHandlesRuns) {
   BrisqHandle output(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable,
                                    OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(s.Connect());
-  test_support::ChildOptions options;
+  ChildOptions options;
   options.output = output.Get();
   options.inherit_all_handles = true;  // every inheritable handle of this process
   ChildProcess lingering;
@@ -605,8 +590,8 @@ TEST(ServerMended, CloseRacingAClientDeathLeavesNoListeningPipe) {
 
 // Says hello on a client end written by hand, as a real client would; the
 // server reports its `nth` EVENT_CONNECTED.
-bool SayHello(test_support::RawPipe& client, OpenServer& s, size_t nth) {
-  return client.Write(test_support::HelloMessage(static_cast<int32_t>(::GetCurrentProcessId()))) &&
+bool SayHello(RawPipe& client, OpenServer& s, size_t nth) {
+  return client.Write(HelloMessage(static_cast<int32_t>(::GetCurrentProcessId()))) &&
          s.recorder.WaitForCount(EVENT_CONNECTED, nth);
 }
 
@@ -619,7 +604,7 @@ TEST(ServerEvents, RepeatedHelloStartsNoSecondReaderAndABreakRebuilds) {
                                        (L"Global\\AudioPipeSemaphore_0_" + s.name).c_str()));
   BrisqHandle audio_event(
       ::CreateEventW(nullptr, FALSE, FALSE, (L"Global\\AudioPipeEvent_0_" + s.name).c_str()));
-  test_support::RawPipe client;
+  RawPipe client;
   ASSERT_TRUE(client.OpenClient(s.name));
   ASSERT_TRUE(SayHello(client, s, 1));
   ASSERT_TRUE(SayHello(client, s, 2));
@@ -639,13 +624,13 @@ TEST(ServerEvents, RepeatedHelloStartsNoSecondReaderAndABreakRebuilds) {
   EXPECT_EQ(s.recorder.Count(EVENT_BROKEN), 1u);
   EXPECT_EQ(s.recorder.Count(EVENT_DISCONNECTED), 1u);  // the old pipe's close
   EXPECT_EQ(s.capture.Count(kLogInfo, "[PipeServer] Recreate(begin,...)"), 1);
-  test_support::RawPipe next;
+  RawPipe next;
   EXPECT_TRUE(next.OpenClient(s.name));
 }
 
 TEST(ServerEvents, MissingChannelObjectsAreReportedPerChannel) {
   OpenServer s(L"noobjects");
-  test_support::RawPipe client;  // makes no semaphores and no event
+  RawPipe client;  // makes no semaphores and no event
   ASSERT_TRUE(client.OpenClient(s.name));
   ASSERT_TRUE(SayHello(client, s, 1));
   const std::string not_found = BrisqFramework::BrisqErrorText(ERROR_FILE_NOT_FOUND);
@@ -670,7 +655,7 @@ TEST(ServerLogFile, OpenLogFileWritesTheLibrarysLinesToThePathAndToTheDefaultNam
   ASSERT_EQ(server->OpenLogFile(nullptr), 1);
   const std::wstring chosen = BrisqFramework::LogFilePath();
   const std::wstring suffix = L"-" + std::to_wstring(::GetCurrentProcessId()) + L".log";
-  const std::wstring dir = test_support::BuildFolder();
+  const std::wstring dir = BuildFolder();
   EXPECT_EQ(chosen.rfind(dir, 0), 0u);
   ASSERT_GT(chosen.size(), suffix.size());
   EXPECT_EQ(chosen.substr(chosen.size() - suffix.size()), suffix);

@@ -90,10 +90,7 @@ inline std::string ReadAll(const std::wstring& path) {
 // Threads of this process right now.
 inline int ThreadCount() {
   BrisqFramework::BrisqHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  if (snapshot.Get() == INVALID_HANDLE_VALUE) {
-    (void)snapshot.Detach();
-    return -1;
-  }
+  if (!snapshot.IsValid()) return -1;
   THREADENTRY32 entry = {};
   entry.dwSize = sizeof(entry);
   int count = 0;

@@ -22,7 +22,7 @@
 namespace {
 
 using namespace server_test;
-using test_support::UniqueName;
+using namespace test_support;
 
 // FNV-1a of the bytes, as the host prints it.
 std::string Checksum(const std::vector<uint8_t>& bytes) {
@@ -41,10 +41,9 @@ class HostProcess {
     output_.Reset(::CreateFileW(output_path_.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    test_support::ChildOptions options;
+    ChildOptions options;
     options.output = output_.Get();
-    started_ = process_.Start(L"\"" + test_support::BuildFolder() + L"test-host.exe\" " + arguments,
-                              options);
+    started_ = process_.Start(L"\"" + BuildFolder() + L"test-host.exe\" " + arguments, options);
   }
   ~HostProcess() {
     process_.Kill();
@@ -68,23 +67,23 @@ class HostProcess {
     return std::find(out.begin(), out.end(), line) != out.end();
   }
   bool WaitForLine(const std::string& line) const {
-    return test_support::WaitUntil([&] { return Printed(line); });
+    return WaitUntil([&] { return Printed(line); });
   }
 
  private:
   std::wstring output_path_;
   BrisqFramework::BrisqHandle output_;
-  test_support::ChildProcess process_;
+  ChildProcess process_;
   bool started_ = false;
 };
 
 // The client end, in this process, with the library linked in.
 struct Client {
   Quenlo::IPipeClient* client = nullptr;
-  test_support::EventRecorder recorder;
+  EventRecorder recorder;
   Client() {
     CreatePipeClient(&client);
-    client->SetCallback(&test_support::EventRecorder::Callback, &recorder);
+    client->SetCallback(&EventRecorder::Callback, &recorder);
   }
   ~Client() {
     client->Destroy();
@@ -104,7 +103,7 @@ TEST(TestHost, PrintsEventsAndPacketsAndSendsEachLineOfItsFile) {
   ASSERT_EQ(c.client->Create(name.c_str(), 1), 1);
   ASSERT_TRUE(c.recorder.WaitForCount(EVENT_CONNECTED, 1));
   ASSERT_TRUE(c.recorder.WaitForCount(EVENT_MESSAGE, 2));
-  const std::vector<test_support::PipeEvent> received = c.recorder.Of(EVENT_MESSAGE);
+  const std::vector<PipeEvent> received = c.recorder.Of(EVENT_MESSAGE);
   EXPECT_EQ(received[0].type, 1u);
   EXPECT_EQ(received[0].data, "{\"a\":1}");
   EXPECT_EQ(received[1].data, "{\"\xe4\xb8\xad\":\"\xe6\x96\x87\"}");
