@@ -118,8 +118,9 @@ int CheckClientRole() {
   const std::wstring role = argv != nullptr && argc > 1 ? argv[1] : L"";
   if (role == L"--server-client" && (argc == 4 || argc == 5)) {
     std::unique_ptr<ring_test::GlobalMappingSeam> seam;
-    if (argc == 5 && std::wstring(argv[4]) == L"--deny-global")
-      seam.reset(new ring_test::GlobalMappingSeam(true));
+    if (argc == 5 && std::wstring(argv[4]) == L"--deny-global") {
+      seam = std::make_unique<ring_test::GlobalMappingSeam>(true);
+    }
     ClientRole client;
     ::ExitProcess(static_cast<UINT>(client.Run(argv[2], static_cast<uint32_t>(_wtoi(argv[3])))));
   }
