@@ -6,7 +6,7 @@
 #include <future>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
@@ -35,7 +35,22 @@ void Drain(BrisqSingleRunner& runner) {
   ASSERT_TRUE(done.Wait(5000));
 }
 
-// Records where OnStart/OnStop run and in which state, and can hold OnStart.
+// Whoever runs Hold() signals `entered`, then waits until `open` is set.
+struct Gate {
+  BrisqEvent entered;
+  BrisqEvent open;
+  Gate() {
+    entered.CreateEvent(nullptr);
+    open.CreateEvent(nullptr);
+  }
+  void Hold() {
+    entered.SetEvent();
+    open.Wait(INFINITE);
+  }
+};
+
+// Records where OnStart/OnStop run and in which state; OnStart passes
+// `startGate` when set.
 class RecordingRunner : public BrisqSingleRunner {
  public:
   ~RecordingRunner() override { Close(); }
@@ -46,8 +61,7 @@ class RecordingRunner : public BrisqSingleRunner {
   std::atomic<DWORD> stopThread{0};
   std::atomic<int> stateInStart{-1};
   std::atomic<int> stateInStop{-1};
-  BrisqEvent* holdStart = nullptr;  // OnStart waits on it when set
-  BrisqEvent* inStart = nullptr;    // set when OnStart begins
+  Gate* startGate = nullptr;
 
   void Note(const std::string& what) {
     std::lock_guard<std::mutex> guard(mutex);
@@ -58,8 +72,7 @@ class RecordingRunner : public BrisqSingleRunner {
   void OnStart() override {
     startThread = ::GetCurrentThreadId();
     stateInStart = GetState();
-    if (inStart != nullptr) inStart->SetEvent();
-    if (holdStart != nullptr) holdStart->Wait(INFINITE);
+    if (startGate != nullptr) startGate->Hold();
     Note("start");
   }
   void OnStop() override {
@@ -69,16 +82,10 @@ class RecordingRunner : public BrisqSingleRunner {
   }
 };
 
-// A runner whose OnStart signals `in_start`, then waits until `hold` is set.
+// A runner whose OnStart is held at `gate`.
 struct HeldStartRunner : RecordingRunner {
-  BrisqEvent hold;
-  BrisqEvent in_start;
-  HeldStartRunner() {
-    hold.CreateEvent(nullptr);
-    in_start.CreateEvent(nullptr);
-    holdStart = &hold;
-    inStart = &in_start;
-  }
+  Gate gate;
+  HeldStartRunner() { startGate = &gate; }
 };
 
 // --- Order: one worker, queue order, OnStart/OnStop around the tasks ---
@@ -86,23 +93,18 @@ struct HeldStartRunner : RecordingRunner {
 TEST(BrisqSingleRunnerOrder, TasksRunInQueueOrderOnTheWorker) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
-  std::vector<int> order;  // touched by the worker only, read after Drain
-  std::atomic<DWORD> worker{0};
-  std::atomic<bool> otherThread{false};
+  std::vector<std::pair<int, DWORD>> ran;  // touched by the worker only, read after Drain
   for (int i = 0; i < 200; ++i) {
-    ASSERT_TRUE(runner.Submit([&, i] {
-      order.push_back(i);
-      const DWORD self = ::GetCurrentThreadId();
-      DWORD expected = 0;
-      if (!worker.compare_exchange_strong(expected, self) && expected != self) otherThread = true;
-    }));
+    ASSERT_TRUE(runner.Submit([&, i] { ran.emplace_back(i, ::GetCurrentThreadId()); }));
   }
   Drain(runner);
   EXPECT_TRUE(runner.Close());
-  ASSERT_EQ(order.size(), 200u);
-  for (int i = 0; i < 200; ++i) EXPECT_EQ(order[i], i);
-  EXPECT_FALSE(otherThread.load());
-  EXPECT_NE(worker.load(), ::GetCurrentThreadId());
+  ASSERT_EQ(ran.size(), 200u);
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(ran[i].first, i);
+    EXPECT_EQ(ran[i].second, ran[0].second) << "one worker runs every task";
+  }
+  EXPECT_NE(ran[0].second, ::GetCurrentThreadId());
 }
 
 TEST(BrisqSingleRunnerOrder, OnStartAndOnStopFrameTheTasksOnTheWorker) {
@@ -125,19 +127,13 @@ TEST(BrisqSingleRunnerOrder, OnStartAndOnStopFrameTheTasksOnTheWorker) {
 TEST(BrisqSingleRunnerOrder, ProducersDoNotWaitForARunningTask) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
-  BrisqEvent release;
-  BrisqEvent running;
-  ASSERT_TRUE(release.CreateEvent(nullptr));
-  ASSERT_TRUE(running.CreateEvent(nullptr));
-  ASSERT_TRUE(runner.Submit([&] {
-    running.SetEvent();
-    release.Wait(INFINITE);
-  }));
-  ASSERT_TRUE(running.Wait(5000));
+  Gate gate;
+  ASSERT_TRUE(runner.Submit([&] { gate.Hold(); }));
+  ASSERT_TRUE(gate.entered.Wait(5000));
   std::atomic<int> later{0};
   auto submitted = std::async(std::launch::async, [&] { return runner.Submit([&] { later++; }); });
   const bool returned = submitted.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-  release.SetEvent();  // unblock in any case so that the runner can close
+  gate.open.SetEvent();  // unblock in any case so that the runner can close
   EXPECT_TRUE(returned) << "Submit must only wait for the queue swap, not for the task";
   EXPECT_TRUE(submitted.get());
   Drain(runner);
@@ -149,21 +145,19 @@ TEST(BrisqSingleRunnerOrder, TaskSubmittedFromATaskRunsInALaterBatch) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
   std::vector<std::string> order;  // worker only
-  BrisqEvent done;
-  ASSERT_TRUE(done.CreateEvent(nullptr));
-  BrisqEvent release;
-  ASSERT_TRUE(release.CreateEvent(nullptr));
+  Gate gate;
   ASSERT_TRUE(runner.Submit([&] {
-    release.Wait(INFINITE);
+    gate.Hold();
     order.push_back("a");
     runner.Submit([&] {
       order.push_back("c");
-      done.SetEvent();
+      gate.entered.SetEvent();
     });
   }));
   ASSERT_TRUE(runner.Submit([&] { order.push_back("b"); }));
-  release.SetEvent();
-  ASSERT_TRUE(done.Wait(5000));
+  ASSERT_TRUE(gate.entered.Wait(5000));
+  gate.open.SetEvent();
+  ASSERT_TRUE(gate.entered.Wait(5000)) << "task c ran";
   runner.Close();
   EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
 }
@@ -173,24 +167,20 @@ TEST(BrisqSingleRunnerOrder, TaskSubmittedFromATaskRunsInALaterBatch) {
 TEST(BrisqSingleRunnerClose, NothingQueuedBehindTheRunningBatchRunsAfterClose) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
-  BrisqEvent release;
-  BrisqEvent running;
-  ASSERT_TRUE(release.CreateEvent(nullptr));
-  ASSERT_TRUE(running.CreateEvent(nullptr));
+  Gate gate;
   std::atomic<int> first{0};
   std::atomic<int> dropped{0};
   ASSERT_TRUE(runner.Submit([&] {
-    running.SetEvent();
-    release.Wait(INFINITE);
+    gate.Hold();
     first++;
   }));
-  ASSERT_TRUE(running.Wait(5000));
+  ASSERT_TRUE(gate.entered.Wait(5000));
   ASSERT_TRUE(runner.Submit([&] { dropped++; }));  // waits behind the running batch
 
   auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
   EXPECT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
   EXPECT_FALSE(runner.Submit([&] { dropped++; })) << "Submit while closing";
-  release.SetEvent();
+  gate.open.SetEvent();
   EXPECT_TRUE(closed.get());
   EXPECT_EQ(first.load(), 1) << "the task already running finishes";
   EXPECT_EQ(dropped.load(), 0);
@@ -210,6 +200,21 @@ TEST(BrisqSingleRunnerClose, CloseOfANeverOpenedRunnerReturns) {
   EXPECT_FALSE(runner.Close());
 }
 
+TEST(BrisqSingleRunnerClose, DestructorJoinsAWorkerNeverClosed) {
+  std::atomic<DWORD> worker{0};
+  {
+    BrisqSingleRunner runner;
+    ASSERT_TRUE(runner.Open());
+    ASSERT_TRUE(runner.Submit([&] { worker = ::GetCurrentThreadId(); }));
+    Drain(runner);
+  }
+  const HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, worker.load());
+  if (thread != nullptr) {  // null: the thread is gone entirely
+    EXPECT_EQ(::WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "joined before the runner went";
+    ::CloseHandle(thread);
+  }
+}
+
 // --- States ---
 
 TEST(BrisqSingleRunnerState, IdleRunningEndedAndOpenAgain) {
@@ -220,7 +225,6 @@ TEST(BrisqSingleRunnerState, IdleRunningEndedAndOpenAgain) {
   EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kRunning);
   ASSERT_TRUE(runner.Close());
   EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
-
   ASSERT_TRUE(runner.Open()) << "a runner may be opened again after it ended";
   std::atomic<int> ran{0};
   ASSERT_TRUE(runner.Submit([&] { ran++; }));
@@ -232,11 +236,11 @@ TEST(BrisqSingleRunnerState, IdleRunningEndedAndOpenAgain) {
 TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
   HeldStartRunner runner;
   auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
-  EXPECT_TRUE(runner.in_start.Wait(5000));
+  EXPECT_TRUE(runner.gate.entered.Wait(5000));
   EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
   EXPECT_FALSE(runner.Submit([] {}));
   EXPECT_FALSE(runner.Open()) << "a second worker must not be started";
-  runner.hold.SetEvent();
+  runner.gate.open.SetEvent();
   EXPECT_TRUE(opened.get());
   ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
   EXPECT_TRUE(runner.Submit([] {}));
@@ -246,10 +250,10 @@ TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
 TEST(BrisqSingleRunnerState, CloseDuringOnStartStaysClosingAndTheWorkerEnds) {
   HeldStartRunner runner;
   auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
-  ASSERT_TRUE(runner.in_start.Wait(5000));
+  ASSERT_TRUE(runner.gate.entered.Wait(5000));
   auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
   ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
-  runner.hold.SetEvent();
+  runner.gate.open.SetEvent();
   EXPECT_TRUE(closed.get()) << "the worker ends";
   EXPECT_TRUE(opened.get());
   EXPECT_EQ(runner.stateInStop, BrisqSingleRunner::kClosing) << "never turned running";
@@ -265,29 +269,13 @@ TEST(BrisqSingleRunnerState, OpenGivesUpAfterOneSecondAndTheLateStartStillWorks)
   EXPECT_GE(waited, 900u);
   EXPECT_LT(waited, 5000u);
   EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
-  // The worker signals the start event after Open stopped waiting for it.
-  runner.hold.SetEvent();
+  runner.gate.open.SetEvent();  // the start event comes after Open stopped waiting for it
   ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
   std::atomic<int> ran{0};
   ASSERT_TRUE(runner.Submit([&] { ran++; }));
   Drain(runner);
   EXPECT_EQ(ran.load(), 1);
   EXPECT_TRUE(runner.Close());
-}
-
-TEST(BrisqSingleRunnerClose, DestructorJoinsAWorkerNeverClosed) {
-  std::atomic<DWORD> worker{0};
-  {
-    BrisqSingleRunner runner;
-    ASSERT_TRUE(runner.Open());
-    ASSERT_TRUE(runner.Submit([&] { worker = ::GetCurrentThreadId(); }));
-    Drain(runner);
-  }
-  const HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, worker.load());
-  if (thread != nullptr) {  // null: the thread is gone entirely
-    EXPECT_EQ(::WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "joined before the runner went";
-    ::CloseHandle(thread);
-  }
 }
 
 TEST(BrisqSingleRunnerState, SecondOpenWhileRunningIsRefused) {
