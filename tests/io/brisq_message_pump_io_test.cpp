@@ -6,6 +6,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
@@ -53,12 +54,15 @@ bool ThreadEnds(DWORD id) {
   return thread && ::WaitForSingleObject(thread.Get(), kWaitMs) == WAIT_OBJECT_0;
 }
 
+using Result = std::tuple<OVERLAPPED*, DWORD, DWORD>;  // overlapped, bytes, error
+
 struct Completion {
   OVERLAPPED* overlapped;
   DWORD bytes;
   DWORD error;
   DWORD thread;
   std::wstring threadName;
+  Result result() const { return Result(overlapped, bytes, error); }
 };
 
 class RecordingObserver : public BrisqMessagePumpIO::Observer {
@@ -136,9 +140,7 @@ TEST_F(BrisqMessagePumpIODispatch, PostedTaskArrivesAsZeroBytesAfterTheWarning) 
   Open();
   OVERLAPPED overlapped{};
   const Completion c = Dispatched(&overlapped);
-  EXPECT_EQ(c.overlapped, &overlapped);
-  EXPECT_EQ(c.bytes, 0u);
-  EXPECT_EQ(c.error, 0u);
+  EXPECT_EQ(c.result(), Result(&overlapped, 0, 0));
   EXPECT_EQ(c.thread, pump.ThreadId());
   pump.Close();
   EXPECT_EQ(capture.Count(kLogInfo,
@@ -155,10 +157,7 @@ TEST_F(BrisqMessagePumpIODispatch, RealReadCompletionReachesItsObserver) {
   ASSERT_TRUE(StartRead(&read, buffer, sizeof(buffer)));
   ASSERT_TRUE(client.Write("hello"));
   ASSERT_TRUE(observer.AwaitCount(1));
-  const Completion c = observer.At(0);
-  EXPECT_EQ(c.overlapped, &read);
-  EXPECT_EQ(c.bytes, 5u);
-  EXPECT_EQ(c.error, 0u);
+  EXPECT_EQ(observer.At(0).result(), Result(&read, 5, 0));
   EXPECT_EQ(std::string(buffer, 5), "hello");
   pump.Close();
 }
@@ -170,10 +169,10 @@ TEST_F(BrisqMessagePumpIODispatch, ByteCountDisagreeingWithTheOverlappedResultIs
   done.InternalHigh = 3;  // what the overlapped result reports
   ASSERT_TRUE(Packet(7, &done));
   ASSERT_TRUE(observer.AwaitCount(1));
-  EXPECT_EQ(observer.At(0).bytes, 7u) << "the packet's count is passed on";
-  EXPECT_EQ(observer.At(0).error, 0u);
+  EXPECT_EQ(observer.At(0).result(), Result(&done, 7, 0)) << "the packet's count is passed on";
   pump.Close();
-  EXPECT_EQ(capture.Count(kLogError, "GetQueuedCompletionStatus[7] fileOverLappedResult [3]"), 1);
+  EXPECT_EQ(capture.Since(0, kLogError),
+            std::vector<std::string>{"GetQueuedCompletionStatus[7] fileOverLappedResult [3]"});
 }
 
 TEST_F(BrisqMessagePumpIODispatch, FailedOverlappedResultPassesItsErrorOn) {
@@ -187,22 +186,20 @@ TEST_F(BrisqMessagePumpIODispatch, FailedOverlappedResultPassesItsErrorOn) {
   OVERLAPPED after{};
   EXPECT_EQ(Dispatched(&after, 3).overlapped, &after)
       << "an overlapped-result error must not end the pump";
-  EXPECT_EQ(observer.At(0).error, 5u);
-  EXPECT_EQ(observer.At(0).bytes, 4u);
-  EXPECT_EQ(observer.At(1).error, 109u);
+  EXPECT_EQ(observer.At(0).result(), Result(&denied, 4, 5));
+  EXPECT_EQ(observer.At(1).result(), Result(&broken, 4, 109));
   pump.Close();
 
   const unsigned handle = Low32(server.Get());
-  EXPECT_EQ(
-      capture.Count(kLogWarning, StringPrintf("[BrisqMessagePumpIO] GetOverlappedResult %x (%d,%s)",
-                                              handle, 5, BrisqFramework::BrisqErrorText(5))),
-      1);
-  EXPECT_EQ(capture.Count(
-                kLogWarning,
+  EXPECT_EQ(capture.Since(0, kLogWarning),
+            (std::vector<std::string>{
+                StringPrintf("[BrisqMessagePumpIO] GetOverlappedResult %x (%d,%s)", handle, 5,
+                             BrisqFramework::BrisqErrorText(5)),
                 StringPrintf("[BrisqMessagePumpIO] The pipe has been ended %x [%p] [%p]", handle,
-                             static_cast<void*>(&broken), static_cast<void*>(&observer))),
-            1);
-  EXPECT_EQ(capture.Count(kLogError, "GetQueuedCompletionStatus[4] fileOverLappedResult [0]"), 2);
+                             static_cast<void*>(&broken), static_cast<void*>(&observer)),
+                "[BrisqMessagePumpIO] Data transferred is empty"}));
+  EXPECT_EQ(capture.Since(0, kLogError),
+            std::vector<std::string>(2, "GetQueuedCompletionStatus[4] fileOverLappedResult [0]"));
 }
 
 TEST_F(BrisqMessagePumpIODispatch, PacketsWithoutObserverOrContextAreIgnored) {
@@ -236,8 +233,7 @@ TEST_F(BrisqMessagePumpIOBrokenPipe, PeerCloseReachesTheObserverAndEndsThePump) 
   ASSERT_TRUE(StartRead(&read, buffer, sizeof(buffer)));
   client.Close();
   ASSERT_TRUE(observer.AwaitCount(1));
-  EXPECT_EQ(observer.At(0).overlapped, &read);
-  EXPECT_EQ(observer.At(0).error, 109u);
+  EXPECT_EQ(observer.At(0).result(), Result(&read, 0, 109));
   EXPECT_TRUE(ThreadEnds(pump.ThreadId())) << "the pump thread must end";
 
   OVERLAPPED late{};

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <future>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,30 +54,24 @@ class RecordingRunner : public BrisqSingleRunner {
  public:
   ~RecordingRunner() override { Close(); }
 
-  std::mutex mutex;
-  std::vector<std::string> events;  // guarded by mutex
+  std::vector<std::string> events;  // the worker's only, read after Close
   std::atomic<DWORD> startThread{0};
   std::atomic<DWORD> stopThread{0};
   std::atomic<int> stateInStart{-1};
   std::atomic<int> stateInStop{-1};
   Gate* startGate = nullptr;
 
-  void Note(const std::string& what) {
-    std::lock_guard<std::mutex> guard(mutex);
-    events.push_back(what);
-  }
-
  protected:
   void OnStart() override {
     startThread = ::GetCurrentThreadId();
     stateInStart = GetState();
     if (startGate != nullptr) startGate->Hold();
-    Note("start");
+    events.push_back("start");
   }
   void OnStop() override {
     stopThread = ::GetCurrentThreadId();
     stateInStop = GetState();
-    Note("stop");
+    events.push_back("stop");
   }
 };
 
@@ -113,7 +106,7 @@ TEST(BrisqSingleRunnerOrder, OnStartAndOnStopFrameTheTasksOnTheWorker) {
   std::atomic<DWORD> taskThread{0};
   ASSERT_TRUE(runner.Submit([&] {
     taskThread = ::GetCurrentThreadId();
-    runner.Note("task");
+    runner.events.push_back("task");
   }));
   Drain(runner);
   ASSERT_TRUE(runner.Close());
