@@ -5,6 +5,7 @@
 #include <atomic>
 #include <future>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -48,32 +49,25 @@ struct Gate {
   }
 };
 
-// Records where OnStart/OnStop run and in which state; OnStart passes
-// `startGate` when set.
+// Notes each step (OnStart, OnStop and the tasks that ask) with its thread
+// and the state it saw; OnStart passes `startGate` first when set.
 class RecordingRunner : public BrisqSingleRunner {
  public:
+  using Step = std::tuple<std::string, DWORD, int>;  // what, thread, state
   ~RecordingRunner() override { Close(); }
+  void Note(const char* what) { steps.emplace_back(what, ::GetCurrentThreadId(), GetState()); }
 
-  std::vector<std::string> events;  // the worker's only, read after Close
-  std::atomic<DWORD> startThread{0};
-  std::atomic<DWORD> stopThread{0};
-  std::atomic<int> stateInStart{-1};
-  std::atomic<int> stateInStop{-1};
+  std::vector<Step> steps;  // the worker's only, read after Close
   Gate* startGate = nullptr;
 
  protected:
   void OnStart() override {
-    startThread = ::GetCurrentThreadId();
-    stateInStart = GetState();
     if (startGate != nullptr) startGate->Hold();
-    events.push_back("start");
+    Note("start");
   }
-  void OnStop() override {
-    stopThread = ::GetCurrentThreadId();
-    stateInStop = GetState();
-    events.push_back("stop");
-  }
+  void OnStop() override { Note("stop"); }
 };
+using Steps = std::vector<RecordingRunner::Step>;
 
 // A runner whose OnStart is held at `gate`.
 struct HeldStartRunner : RecordingRunner {
@@ -103,18 +97,15 @@ TEST(BrisqSingleRunnerOrder, TasksRunInQueueOrderOnTheWorker) {
 TEST(BrisqSingleRunnerOrder, OnStartAndOnStopFrameTheTasksOnTheWorker) {
   RecordingRunner runner;
   ASSERT_TRUE(runner.Open());
-  std::atomic<DWORD> taskThread{0};
-  ASSERT_TRUE(runner.Submit([&] {
-    taskThread = ::GetCurrentThreadId();
-    runner.events.push_back("task");
-  }));
+  ASSERT_TRUE(runner.Submit([&] { runner.Note("task"); }));
   Drain(runner);
   ASSERT_TRUE(runner.Close());
-  EXPECT_EQ(runner.events, (std::vector<std::string>{"start", "task", "stop"}));
-  EXPECT_EQ(runner.startThread.load(), taskThread.load());
-  EXPECT_EQ(runner.stopThread.load(), taskThread.load());
-  EXPECT_EQ(runner.stateInStart.load(), BrisqSingleRunner::kStarting);
-  EXPECT_EQ(runner.stateInStop.load(), BrisqSingleRunner::kClosing);
+  ASSERT_FALSE(runner.steps.empty());
+  const DWORD worker = std::get<1>(runner.steps[0]);
+  EXPECT_NE(worker, ::GetCurrentThreadId());
+  EXPECT_EQ(runner.steps, (Steps{{"start", worker, BrisqSingleRunner::kStarting},
+                                 {"task", worker, BrisqSingleRunner::kRunning},
+                                 {"stop", worker, BrisqSingleRunner::kClosing}}));
 }
 
 TEST(BrisqSingleRunnerOrder, ProducersDoNotWaitForARunningTask) {
@@ -249,7 +240,11 @@ TEST(BrisqSingleRunnerState, CloseDuringOnStartStaysClosingAndTheWorkerEnds) {
   runner.gate.open.SetEvent();
   EXPECT_TRUE(closed.get()) << "the worker ends";
   EXPECT_TRUE(opened.get());
-  EXPECT_EQ(runner.stateInStop, BrisqSingleRunner::kClosing) << "never turned running";
+  ASSERT_FALSE(runner.steps.empty());
+  const DWORD worker = std::get<1>(runner.steps[0]);
+  EXPECT_EQ(runner.steps, (Steps{{"start", worker, BrisqSingleRunner::kClosing},
+                                 {"stop", worker, BrisqSingleRunner::kClosing}}))
+      << "never turned running";
   EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
   EXPECT_FALSE(runner.Submit([] {}));
 }
