@@ -20,7 +20,6 @@ using BrisqFramework::kLogInfo;
 using BrisqFramework::IO::BrisqThread;
 using test_support::LogCapture;
 
-// The lines of BrisqThread::Close for the thread `id`.
 std::vector<test_support::LogMessage> CloseLines(DWORD id) {
   const std::string tail = ",...) " + std::to_string(id);
   return {{kLogInfo, "[BrisqThread] Close(begin" + tail},
