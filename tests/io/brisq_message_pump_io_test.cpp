@@ -3,27 +3,28 @@
 #include <windows.h>
 
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
+#include "BrisqFramework/Common/BrisqHandle.h"
 #include "BrisqFramework/Common/StringPrintf.h"
 #include "BrisqFramework/IO/BrisqMessagePumpIO.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/raw_pipe.h"
 #include "tests/support/unique_name.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
-using BrisqFramework::BrisqEvent;
 using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
 using BrisqFramework::kLogWarning;
 using BrisqFramework::StringPrintf;
 using BrisqFramework::IO::BrisqMessagePumpIO;
-using test_support::LogCapture;
 
 constexpr DWORD kWaitMs = 5000;
 
@@ -47,34 +48,34 @@ std::wstring CurrentThreadDescription() {
   return result;
 }
 
+// Whether the thread `id` ends within kWaitMs.
+bool ThreadEnds(DWORD id) {
+  BrisqFramework::BrisqHandle thread(::OpenThread(SYNCHRONIZE, FALSE, id));
+  return thread && ::WaitForSingleObject(thread.Get(), kWaitMs) == WAIT_OBJECT_0;
+}
+
+using Result = std::tuple<OVERLAPPED*, DWORD, DWORD>;  // overlapped, bytes, error
+
 struct Completion {
   OVERLAPPED* overlapped;
   DWORD bytes;
   DWORD error;
   DWORD thread;
   std::wstring threadName;
+  Result result() const { return Result(overlapped, bytes, error); }
 };
 
-// Records every completion and signals each one.
 class RecordingObserver : public BrisqMessagePumpIO::Observer {
  public:
-  RecordingObserver() { arrived_.CreateEvent(nullptr); }
-
   void OnCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error) override {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      completions_.push_back(
-          {overlapped, bytes, error, ::GetCurrentThreadId(), CurrentThreadDescription()});
-    }
-    arrived_.SetEvent();
+    std::lock_guard<std::mutex> guard(mutex_);
+    completions_.push_back(
+        {overlapped, bytes, error, ::GetCurrentThreadId(), CurrentThreadDescription()});
   }
-
   // Waits until at least `n` completions arrived.
   bool AwaitCount(std::size_t n) {
-    for (;;) {
-      if (Count() >= n) return true;
-      if (!arrived_.Wait(kWaitMs)) return Count() >= n;
-    }
+    return test_support::WaitUntil([&] { return Count() >= n; }, std::chrono::milliseconds(kWaitMs),
+                                   std::chrono::milliseconds(1));
   }
   std::size_t Count() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -82,108 +83,81 @@ class RecordingObserver : public BrisqMessagePumpIO::Observer {
   }
   Completion At(std::size_t i) {
     std::lock_guard<std::mutex> guard(mutex_);
-    return completions_.at(i);
+    return completions_.at(i);  // throws, failing the test, when it never came
   }
 
  private:
   std::mutex mutex_;
   std::vector<Completion> completions_;  // guarded by mutex_
-  BrisqEvent arrived_;
 };
 
-// A connected pair of pipe ends: the server end overlapped (as the library
-// uses it), the client end synchronous.
-class PipePair {
- public:
-  PipePair() {
-    const std::wstring name = L"\\\\.\\pipe\\" + test_support::UniqueName(L"io");
-    server_ = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                 nullptr);
-    client_ = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  }
-  ~PipePair() {
-    CloseClient();
-    if (server_ != INVALID_HANDLE_VALUE) ::CloseHandle(server_);
-  }
-  PipePair(const PipePair&) = delete;
-  PipePair& operator=(const PipePair&) = delete;
-
-  bool Ok() const { return server_ != INVALID_HANDLE_VALUE && client_ != INVALID_HANDLE_VALUE; }
-  HANDLE Server() const { return server_; }
-  HANDLE Client() const { return client_; }
-  void CloseClient() {
-    if (client_ != INVALID_HANDLE_VALUE) ::CloseHandle(client_);
-    client_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE server_ = INVALID_HANDLE_VALUE;
-  HANDLE client_ = INVALID_HANDLE_VALUE;
-};
-
-// Issues an overlapped read of up to `size` bytes on `handle`.
-bool StartRead(HANDLE handle, OVERLAPPED* overlapped, char* buffer, DWORD size) {
-  *overlapped = OVERLAPPED{};
-  if (::ReadFile(handle, buffer, size, nullptr, overlapped)) return true;
-  return ::GetLastError() == ERROR_IO_PENDING;
-}
-
-// A pump with a recording observer and a pipe pair, all under a log capture.
-// Open() opens the pump; OpenWithPipe() also registers the pipe's server end.
+// A pump with a recording observer, all under a log capture. OpenWithPipe()
+// also connects a pipe and registers its server end, overlapped as the
+// library uses it; the client end plays the peer.
 class PumpTest : public ::testing::Test {
  protected:
   void Open() { ASSERT_TRUE(pump.Open()); }
   void OpenWithPipe() {
-    ASSERT_TRUE(pipe.Ok());
+    const std::wstring name = test_support::UniqueName(L"io");
+    server.Reset(::CreateNamedPipeW(
+        test_support::IpcPipePath(name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
+    ASSERT_TRUE(server.IsValid());
+    ASSERT_TRUE(client.OpenClient(name));
     Open();
-    ASSERT_TRUE(pump.Register(pipe.Server(), &observer));
+    ASSERT_TRUE(pump.Register(server.Get(), &observer));
   }
-  ULONG_PTR Key() { return reinterpret_cast<ULONG_PTR>(&observer); }
+  // Posts `overlapped` for the observer and returns its completion, the n-th.
+  Completion Dispatched(OVERLAPPED* overlapped, std::size_t n = 1) {
+    EXPECT_TRUE(pump.PostTask(overlapped, &observer));
+    EXPECT_TRUE(observer.AwaitCount(n));
+    return observer.At(n - 1);
+  }
+  // Queues a packet as the port does for the registered handle.
+  bool Packet(DWORD bytes, OVERLAPPED* overlapped) {
+    return ::PostQueuedCompletionStatus(pump.Port(), bytes, reinterpret_cast<ULONG_PTR>(&observer),
+                                        overlapped);
+  }
+  // An overlapped read of up to `size` bytes on the server end.
+  bool StartRead(OVERLAPPED* overlapped, char* buffer, DWORD size) {
+    return ::ReadFile(server.Get(), buffer, size, nullptr, overlapped) ||
+           ::GetLastError() == ERROR_IO_PENDING;
+  }
 
-  LogCapture capture;
-  PipePair pipe;
+  test_support::LogCapture capture;
+  BrisqFramework::BrisqFileHandle server;
+  test_support::RawPipe client;
   RecordingObserver observer;  // outlives the pump's thread
   BrisqMessagePumpIO pump;
 };
 class BrisqMessagePumpIODispatch : public PumpTest {};
 class BrisqMessagePumpIOBrokenPipe : public PumpTest {};
+class BrisqMessagePumpIOLifecycle : public PumpTest {};
 
 // --- Dispatch: each kind of packet reaches its observer as stated ---
 
 TEST_F(BrisqMessagePumpIODispatch, PostedTaskArrivesAsZeroBytesAfterTheWarning) {
   Open();
   OVERLAPPED overlapped{};
-  ASSERT_TRUE(pump.PostTask(&overlapped, &observer));
-  ASSERT_TRUE(observer.AwaitCount(1));
-  const Completion c = observer.At(0);
-  EXPECT_EQ(c.overlapped, &overlapped);
-  EXPECT_EQ(c.bytes, 0u);
-  EXPECT_EQ(c.error, 0u);
+  const Completion c = Dispatched(&overlapped);
+  EXPECT_EQ(c.result(), Result(&overlapped, 0, 0));
   EXPECT_EQ(c.thread, pump.ThreadId());
   pump.Close();
-
-  const std::string posted =
-      StringPrintf("PostTask [%x] [%x]", Low32(&overlapped), Low32(&observer));
-  EXPECT_EQ(capture.Count(kLogInfo, posted), 1);
+  EXPECT_EQ(capture.Count(kLogInfo,
+                          StringPrintf("PostTask [%x] [%x]", Low32(&overlapped), Low32(&observer))),
+            1);
   EXPECT_EQ(capture.Count(kLogWarning, "[BrisqMessagePumpIO] Data transferred is empty"), 1);
 }
 
 TEST_F(BrisqMessagePumpIODispatch, RealReadCompletionReachesItsObserver) {
   OpenWithPipe();
-  EXPECT_EQ(observer.ObservedHandle(), pipe.Server());
-
+  EXPECT_EQ(observer.ObservedHandle(), server.Get());
   OVERLAPPED read{};
   char buffer[64] = {};
-  ASSERT_TRUE(StartRead(pipe.Server(), &read, buffer, sizeof(buffer)));
-  DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(pipe.Client(), "hello", 5, &written, nullptr));
+  ASSERT_TRUE(StartRead(&read, buffer, sizeof(buffer)));
+  ASSERT_TRUE(client.Write("hello"));
   ASSERT_TRUE(observer.AwaitCount(1));
-  const Completion c = observer.At(0);
-  EXPECT_EQ(c.overlapped, &read);
-  EXPECT_EQ(c.bytes, 5u);
-  EXPECT_EQ(c.error, 0u);
+  EXPECT_EQ(observer.At(0).result(), Result(&read, 5, 0));
   EXPECT_EQ(std::string(buffer, 5), "hello");
   pump.Close();
 }
@@ -193,43 +167,39 @@ TEST_F(BrisqMessagePumpIODispatch, ByteCountDisagreeingWithTheOverlappedResultIs
   OVERLAPPED done{};
   done.Internal = 0;      // STATUS_SUCCESS
   done.InternalHigh = 3;  // what the overlapped result reports
-  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 7, Key(), &done));
+  ASSERT_TRUE(Packet(7, &done));
   ASSERT_TRUE(observer.AwaitCount(1));
-  EXPECT_EQ(observer.At(0).bytes, 7u) << "the packet's count is passed on";
-  EXPECT_EQ(observer.At(0).error, 0u);
+  EXPECT_EQ(observer.At(0).result(), Result(&done, 7, 0)) << "the packet's count is passed on";
   pump.Close();
-  EXPECT_EQ(capture.Count(kLogError, "GetQueuedCompletionStatus[7] fileOverLappedResult [3]"), 1);
+  EXPECT_EQ(capture.Since(0, kLogError),
+            std::vector<std::string>{"GetQueuedCompletionStatus[7] fileOverLappedResult [3]"});
 }
 
 TEST_F(BrisqMessagePumpIODispatch, FailedOverlappedResultPassesItsErrorOn) {
   OpenWithPipe();
-  const ULONG_PTR key = Key();
   OVERLAPPED denied{};
   denied.Internal = static_cast<ULONG_PTR>(0xC0000022L);  // STATUS_ACCESS_DENIED -> 5
   OVERLAPPED broken{};
   broken.Internal = static_cast<ULONG_PTR>(0xC000014BL);  // STATUS_PIPE_BROKEN -> 109
-  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 4, key, &denied));
-  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 4, key, &broken));
+  ASSERT_TRUE(Packet(4, &denied));
+  ASSERT_TRUE(Packet(4, &broken));
   OVERLAPPED after{};
-  ASSERT_TRUE(pump.PostTask(&after, &observer));
-  ASSERT_TRUE(observer.AwaitCount(3)) << "an overlapped-result error must not end the pump";
-  EXPECT_EQ(observer.At(0).error, 5u);
-  EXPECT_EQ(observer.At(0).bytes, 4u);
-  EXPECT_EQ(observer.At(1).error, 109u);
-  EXPECT_EQ(observer.At(2).overlapped, &after);
+  EXPECT_EQ(Dispatched(&after, 3).overlapped, &after)
+      << "an overlapped-result error must not end the pump";
+  EXPECT_EQ(observer.At(0).result(), Result(&denied, 4, 5));
+  EXPECT_EQ(observer.At(1).result(), Result(&broken, 4, 109));
   pump.Close();
 
-  const unsigned handle = Low32(pipe.Server());
-  EXPECT_EQ(
-      capture.Count(kLogWarning, StringPrintf("[BrisqMessagePumpIO] GetOverlappedResult %x (%d,%s)",
-                                              handle, 5, BrisqFramework::BrisqErrorText(5))),
-      1);
-  EXPECT_EQ(capture.Count(
-                kLogWarning,
+  const unsigned handle = Low32(server.Get());
+  EXPECT_EQ(capture.Since(0, kLogWarning),
+            (std::vector<std::string>{
+                StringPrintf("[BrisqMessagePumpIO] GetOverlappedResult %x (%d,%s)", handle, 5,
+                             BrisqFramework::BrisqErrorText(5)),
                 StringPrintf("[BrisqMessagePumpIO] The pipe has been ended %x [%p] [%p]", handle,
-                             static_cast<void*>(&broken), static_cast<void*>(&observer))),
-            1);
-  EXPECT_EQ(capture.Count(kLogError, "GetQueuedCompletionStatus[4] fileOverLappedResult [0]"), 2);
+                             static_cast<void*>(&broken), static_cast<void*>(&observer)),
+                "[BrisqMessagePumpIO] Data transferred is empty"}));
+  EXPECT_EQ(capture.Since(0, kLogError),
+            std::vector<std::string>(2, "GetQueuedCompletionStatus[4] fileOverLappedResult [0]"));
 }
 
 TEST_F(BrisqMessagePumpIODispatch, PacketsWithoutObserverOrContextAreIgnored) {
@@ -237,19 +207,17 @@ TEST_F(BrisqMessagePumpIODispatch, PacketsWithoutObserverOrContextAreIgnored) {
   OVERLAPPED orphan{};
   OVERLAPPED real{};
   ASSERT_TRUE(pump.PostTask(&orphan, nullptr));
-  ASSERT_TRUE(::PostQueuedCompletionStatus(pump.Port(), 0, Key(), nullptr));
-  ASSERT_TRUE(pump.PostTask(&real, &observer));
-  ASSERT_TRUE(observer.AwaitCount(1));
+  ASSERT_TRUE(Packet(0, nullptr));
+  EXPECT_EQ(Dispatched(&real).overlapped, &real);
   pump.Close();
-  ASSERT_EQ(observer.Count(), 1u);
-  EXPECT_EQ(observer.At(0).overlapped, &real);
+  EXPECT_EQ(observer.Count(), 1u);
 }
 
 TEST_F(BrisqMessagePumpIODispatch, PostTaskAndRegisterRefuseWhatCannotWork) {
   OVERLAPPED overlapped{};
   EXPECT_FALSE(pump.PostTask(&overlapped, &observer)) << "not open";
   EXPECT_FALSE(pump.Register(::GetCurrentProcess(), &observer)) << "not open";
-  ASSERT_TRUE(pump.Open());
+  Open();
   EXPECT_FALSE(pump.PostTask(nullptr, &observer));
   EXPECT_FALSE(pump.Register(::GetCurrentProcess(), nullptr));
   pump.Close();
@@ -262,22 +230,16 @@ TEST_F(BrisqMessagePumpIOBrokenPipe, PeerCloseReachesTheObserverAndEndsThePump) 
   OpenWithPipe();
   OVERLAPPED read{};
   char buffer[16];
-  ASSERT_TRUE(StartRead(pipe.Server(), &read, buffer, sizeof(buffer)));
-  pipe.CloseClient();
+  ASSERT_TRUE(StartRead(&read, buffer, sizeof(buffer)));
+  client.Close();
   ASSERT_TRUE(observer.AwaitCount(1));
-  EXPECT_EQ(observer.At(0).overlapped, &read);
-  EXPECT_EQ(observer.At(0).error, 109u);
-
-  HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, pump.ThreadId());
-  ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(::WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0) << "the pump thread must end";
-  ::CloseHandle(thread);
+  EXPECT_EQ(observer.At(0).result(), Result(&read, 0, 109));
+  EXPECT_TRUE(ThreadEnds(pump.ThreadId())) << "the pump thread must end";
 
   OVERLAPPED late{};
   EXPECT_TRUE(pump.PostTask(&late, &observer)) << "the port is still open";
   pump.Close();  // posts, joins an ended thread, returns
   EXPECT_EQ(observer.Count(), 1u) << "nothing is dispatched after the pump ended";
-
   EXPECT_EQ(capture.Count(kLogWarning, "The pipe has been ended."), 1);
   EXPECT_EQ(capture.Count(kLogInfo, "[BrisqMessagePumpIO] IOCP_SHUTDOWN"), 0);
   EXPECT_GE(capture.IndexOf(kLogInfo, "BrisqMessagePumpIO::Close [end]"), 0);
@@ -306,10 +268,7 @@ TEST_F(BrisqMessagePumpIOBrokenPipe, PortGoneErrorsEndThePumpInsteadOfSpinning) 
     BrisqMessagePumpIO failing;
     failing.SetDequeueForTesting(&FailingDequeue);
     ASSERT_TRUE(failing.Open());
-    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, failing.ThreadId());
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(::WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0) << "the pump thread must end";
-    ::CloseHandle(thread);
+    EXPECT_TRUE(ThreadEnds(failing.ThreadId())) << "the pump thread must end";
     EXPECT_EQ(g_dequeue_calls, 1);
     EXPECT_EQ(capture.Count(kLogError, StringPrintf("GetQueuedCompletionStatus unknown error [%u]",
                                                     static_cast<unsigned>(error))),
@@ -320,21 +279,20 @@ TEST_F(BrisqMessagePumpIOBrokenPipe, PortGoneErrorsEndThePumpInsteadOfSpinning) 
 
 // --- Lifecycle: open, close, re-open, destruction; the pump thread's name ---
 
-TEST(BrisqMessagePumpIOLifecycle, OpenAndCloseLogTheirSteps) {
-  LogCapture capture;
+TEST_F(BrisqMessagePumpIOLifecycle, OpenAndCloseLogTheirSteps) {
+  capture.Clear();  // only the local pump's lines
   std::string port;
   DWORD thread = 0;
   {
-    BrisqMessagePumpIO pump;
-    ASSERT_TRUE(pump.Open());
-    port = Streamed(pump.Port());
-    RecordingObserver observer;
+    BrisqMessagePumpIO local;  // its destructor's line is checked too
+    ASSERT_TRUE(local.Open());
+    port = Streamed(local.Port());
     OVERLAPPED overlapped{};
-    ASSERT_TRUE(pump.PostTask(&overlapped, &observer));
+    ASSERT_TRUE(local.PostTask(&overlapped, &observer));
     ASSERT_TRUE(observer.AwaitCount(1));  // the thread is up
-    thread = pump.ThreadId();
-    pump.Close();
-    EXPECT_EQ(pump.Port(), nullptr);
+    thread = local.ThreadId();
+    local.Close();
+    EXPECT_EQ(local.Port(), nullptr);
   }
   const std::string id = std::to_string(thread);
   // Two chains: the pump thread's lines interleave freely with the join's
@@ -366,15 +324,10 @@ TEST(BrisqMessagePumpIOLifecycle, OpenAndCloseLogTheirSteps) {
   }
 }
 
-TEST(BrisqMessagePumpIOLifecycle, PumpThreadIsNamedIpcReader) {
-  LogCapture capture;
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
-  RecordingObserver observer;
+TEST_F(BrisqMessagePumpIOLifecycle, PumpThreadIsNamedIpcReader) {
+  Open();
   OVERLAPPED overlapped{};
-  ASSERT_TRUE(pump.PostTask(&overlapped, &observer));
-  ASSERT_TRUE(observer.AwaitCount(1));
-  EXPECT_EQ(observer.At(0).threadName, L"IPC Reader");
+  EXPECT_EQ(Dispatched(&overlapped).threadName, L"IPC Reader");
   const std::string named = "SetThreadName: " + std::to_string(pump.ThreadId()) + ", IPC Reader";
   const std::string begin = "Begin IOCP MessagePumpIO:[" + Streamed(pump.Port()) + "]";
   pump.Close();
@@ -383,50 +336,36 @@ TEST(BrisqMessagePumpIOLifecycle, PumpThreadIsNamedIpcReader) {
       << "the thread is named before it starts dispatching";
 }
 
-TEST(BrisqMessagePumpIOLifecycle, ReopenedPumpDispatchesAgain) {
-  BrisqMessagePumpIO pump;
-  RecordingObserver observer;
+TEST_F(BrisqMessagePumpIOLifecycle, ReopenedPumpDispatchesAgain) {
   OVERLAPPED first{};
   OVERLAPPED second{};
-  ASSERT_TRUE(pump.Open());
-  ASSERT_TRUE(pump.PostTask(&first, &observer));
-  ASSERT_TRUE(observer.AwaitCount(1));
+  Open();
+  Dispatched(&first);
   pump.Close();
-  ASSERT_TRUE(pump.Open());
-  ASSERT_TRUE(pump.PostTask(&second, &observer));
-  ASSERT_TRUE(observer.AwaitCount(2));
-  EXPECT_EQ(observer.At(1).overlapped, &second);
+  Open();
+  EXPECT_EQ(Dispatched(&second, 2).overlapped, &second);
   pump.Close();
 }
 
-TEST(BrisqMessagePumpIOLifecycle, OpenWhileRunningStopsThePreviousThreadFirst) {
-  LogCapture capture;
-  BrisqMessagePumpIO pump;
-  ASSERT_TRUE(pump.Open());
+TEST_F(BrisqMessagePumpIOLifecycle, OpenWhileRunningStopsThePreviousThreadFirst) {
+  Open();
   const DWORD firstThread = pump.ThreadId();
-  HANDLE first = ::OpenThread(SYNCHRONIZE, FALSE, firstThread);
-  ASSERT_NE(first, nullptr);
-  ASSERT_TRUE(pump.Open());
-  EXPECT_EQ(::WaitForSingleObject(first, 0), WAIT_OBJECT_0) << "the old thread was joined";
-  ::CloseHandle(first);
-  RecordingObserver observer;
+  BrisqFramework::BrisqHandle first(::OpenThread(SYNCHRONIZE, FALSE, firstThread));
+  ASSERT_TRUE(first);
+  Open();
+  EXPECT_EQ(::WaitForSingleObject(first.Get(), 0), WAIT_OBJECT_0) << "the old thread was joined";
   OVERLAPPED overlapped{};
-  ASSERT_TRUE(pump.PostTask(&overlapped, &observer));
-  ASSERT_TRUE(observer.AwaitCount(1));
-  EXPECT_NE(observer.At(0).thread, firstThread);
+  EXPECT_NE(Dispatched(&overlapped).thread, firstThread);
   pump.Close();
   EXPECT_EQ(capture.Count(kLogInfo, "[BrisqMessagePumpIO] IOCP_SHUTDOWN"), 2);
 }
 
-TEST(BrisqMessagePumpIOLifecycle, CloseWithoutOpenAndDestructionWithoutCloseReturn) {
+TEST_F(BrisqMessagePumpIOLifecycle, CloseWithoutOpenAndDestructionWithoutCloseReturn) {
+  pump.Close();
+  capture.Clear();
   {
-    BrisqMessagePumpIO pump;
-    pump.Close();
-  }
-  LogCapture capture;
-  {
-    BrisqMessagePumpIO pump;
-    ASSERT_TRUE(pump.Open());
+    BrisqMessagePumpIO local;
+    ASSERT_TRUE(local.Open());
   }  // the destructor stops the thread before the object goes
   EXPECT_EQ(capture.Count(kLogInfo, "[BrisqMessagePumpIO] destructor(Instance)"), 1);
   EXPECT_EQ(capture.Count(kLogInfo, "[BrisqMessagePumpIO] IOCP_SHUTDOWN"), 1);

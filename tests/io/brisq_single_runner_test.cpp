@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <future>
-#include <mutex>
 #include <string>
-#include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
@@ -35,50 +35,44 @@ void Drain(BrisqSingleRunner& runner) {
   ASSERT_TRUE(done.Wait(5000));
 }
 
-// Records where OnStart/OnStop run and in which state, and can hold OnStart.
-class RecordingRunner : public BrisqSingleRunner {
- public:
-  ~RecordingRunner() override { Close(); }
-
-  std::mutex mutex;
-  std::vector<std::string> events;  // guarded by mutex
-  std::atomic<DWORD> startThread{0};
-  std::atomic<DWORD> stopThread{0};
-  std::atomic<int> stateInStart{-1};
-  std::atomic<int> stateInStop{-1};
-  BrisqEvent* holdStart = nullptr;  // OnStart waits on it when set
-  BrisqEvent* inStart = nullptr;    // set when OnStart begins
-
-  void Note(const std::string& what) {
-    std::lock_guard<std::mutex> guard(mutex);
-    events.push_back(what);
+// Whoever runs Hold() signals `entered`, then waits until `open` is set.
+struct Gate {
+  BrisqEvent entered;
+  BrisqEvent open;
+  Gate() {
+    entered.CreateEvent(nullptr);
+    open.CreateEvent(nullptr);
   }
-
- protected:
-  void OnStart() override {
-    startThread = ::GetCurrentThreadId();
-    stateInStart = GetState();
-    if (inStart != nullptr) inStart->SetEvent();
-    if (holdStart != nullptr) holdStart->Wait(INFINITE);
-    Note("start");
-  }
-  void OnStop() override {
-    stopThread = ::GetCurrentThreadId();
-    stateInStop = GetState();
-    Note("stop");
+  void Hold() {
+    entered.SetEvent();
+    open.Wait(INFINITE);
   }
 };
 
-// A runner whose OnStart signals `in_start`, then waits until `hold` is set.
-struct HeldStartRunner : RecordingRunner {
-  BrisqEvent hold;
-  BrisqEvent in_start;
-  HeldStartRunner() {
-    hold.CreateEvent(nullptr);
-    in_start.CreateEvent(nullptr);
-    holdStart = &hold;
-    inStart = &in_start;
+// Notes each step (OnStart, OnStop and the tasks that ask) with its thread
+// and the state it saw; OnStart passes `startGate` first when set.
+class RecordingRunner : public BrisqSingleRunner {
+ public:
+  using Step = std::tuple<std::string, DWORD, int>;  // what, thread, state
+  ~RecordingRunner() override { Close(); }
+  void Note(const char* what) { steps.emplace_back(what, ::GetCurrentThreadId(), GetState()); }
+
+  std::vector<Step> steps;  // the worker's only, read after Close
+  Gate* startGate = nullptr;
+
+ protected:
+  void OnStart() override {
+    if (startGate != nullptr) startGate->Hold();
+    Note("start");
   }
+  void OnStop() override { Note("stop"); }
+};
+using Steps = std::vector<RecordingRunner::Step>;
+
+// A runner whose OnStart is held at `gate`.
+struct HeldStartRunner : RecordingRunner {
+  Gate gate;
+  HeldStartRunner() { startGate = &gate; }
 };
 
 // --- Order: one worker, queue order, OnStart/OnStop around the tasks ---
@@ -86,58 +80,44 @@ struct HeldStartRunner : RecordingRunner {
 TEST(BrisqSingleRunnerOrder, TasksRunInQueueOrderOnTheWorker) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
-  std::vector<int> order;  // touched by the worker only, read after Drain
-  std::atomic<DWORD> worker{0};
-  std::atomic<bool> otherThread{false};
+  std::vector<std::pair<int, DWORD>> ran;  // touched by the worker only, read after Drain
   for (int i = 0; i < 200; ++i) {
-    ASSERT_TRUE(runner.Submit([&, i] {
-      order.push_back(i);
-      const DWORD self = ::GetCurrentThreadId();
-      DWORD expected = 0;
-      if (!worker.compare_exchange_strong(expected, self) && expected != self) otherThread = true;
-    }));
+    ASSERT_TRUE(runner.Submit([&, i] { ran.emplace_back(i, ::GetCurrentThreadId()); }));
   }
   Drain(runner);
   EXPECT_TRUE(runner.Close());
-  ASSERT_EQ(order.size(), 200u);
-  for (int i = 0; i < 200; ++i) EXPECT_EQ(order[i], i);
-  EXPECT_FALSE(otherThread.load());
-  EXPECT_NE(worker.load(), ::GetCurrentThreadId());
+  ASSERT_EQ(ran.size(), 200u);
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(ran[i].first, i);
+    EXPECT_EQ(ran[i].second, ran[0].second) << "one worker runs every task";
+  }
+  EXPECT_NE(ran[0].second, ::GetCurrentThreadId());
 }
 
 TEST(BrisqSingleRunnerOrder, OnStartAndOnStopFrameTheTasksOnTheWorker) {
   RecordingRunner runner;
   ASSERT_TRUE(runner.Open());
-  std::atomic<DWORD> taskThread{0};
-  ASSERT_TRUE(runner.Submit([&] {
-    taskThread = ::GetCurrentThreadId();
-    runner.Note("task");
-  }));
+  ASSERT_TRUE(runner.Submit([&] { runner.Note("task"); }));
   Drain(runner);
   ASSERT_TRUE(runner.Close());
-  EXPECT_EQ(runner.events, (std::vector<std::string>{"start", "task", "stop"}));
-  EXPECT_EQ(runner.startThread.load(), taskThread.load());
-  EXPECT_EQ(runner.stopThread.load(), taskThread.load());
-  EXPECT_EQ(runner.stateInStart.load(), BrisqSingleRunner::kStarting);
-  EXPECT_EQ(runner.stateInStop.load(), BrisqSingleRunner::kClosing);
+  ASSERT_FALSE(runner.steps.empty());
+  const DWORD worker = std::get<1>(runner.steps[0]);
+  EXPECT_NE(worker, ::GetCurrentThreadId());
+  EXPECT_EQ(runner.steps, (Steps{{"start", worker, BrisqSingleRunner::kStarting},
+                                 {"task", worker, BrisqSingleRunner::kRunning},
+                                 {"stop", worker, BrisqSingleRunner::kClosing}}));
 }
 
 TEST(BrisqSingleRunnerOrder, ProducersDoNotWaitForARunningTask) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
-  BrisqEvent release;
-  BrisqEvent running;
-  ASSERT_TRUE(release.CreateEvent(nullptr));
-  ASSERT_TRUE(running.CreateEvent(nullptr));
-  ASSERT_TRUE(runner.Submit([&] {
-    running.SetEvent();
-    release.Wait(INFINITE);
-  }));
-  ASSERT_TRUE(running.Wait(5000));
+  Gate gate;
+  ASSERT_TRUE(runner.Submit([&] { gate.Hold(); }));
+  ASSERT_TRUE(gate.entered.Wait(5000));
   std::atomic<int> later{0};
   auto submitted = std::async(std::launch::async, [&] { return runner.Submit([&] { later++; }); });
   const bool returned = submitted.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-  release.SetEvent();  // unblock in any case so that the runner can close
+  gate.open.SetEvent();  // unblock in any case so that the runner can close
   EXPECT_TRUE(returned) << "Submit must only wait for the queue swap, not for the task";
   EXPECT_TRUE(submitted.get());
   Drain(runner);
@@ -149,21 +129,19 @@ TEST(BrisqSingleRunnerOrder, TaskSubmittedFromATaskRunsInALaterBatch) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
   std::vector<std::string> order;  // worker only
-  BrisqEvent done;
-  ASSERT_TRUE(done.CreateEvent(nullptr));
-  BrisqEvent release;
-  ASSERT_TRUE(release.CreateEvent(nullptr));
+  Gate gate;
   ASSERT_TRUE(runner.Submit([&] {
-    release.Wait(INFINITE);
+    gate.Hold();
     order.push_back("a");
     runner.Submit([&] {
       order.push_back("c");
-      done.SetEvent();
+      gate.entered.SetEvent();
     });
   }));
   ASSERT_TRUE(runner.Submit([&] { order.push_back("b"); }));
-  release.SetEvent();
-  ASSERT_TRUE(done.Wait(5000));
+  ASSERT_TRUE(gate.entered.Wait(5000));
+  gate.open.SetEvent();
+  ASSERT_TRUE(gate.entered.Wait(5000)) << "task c ran";
   runner.Close();
   EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
 }
@@ -173,24 +151,20 @@ TEST(BrisqSingleRunnerOrder, TaskSubmittedFromATaskRunsInALaterBatch) {
 TEST(BrisqSingleRunnerClose, NothingQueuedBehindTheRunningBatchRunsAfterClose) {
   BrisqSingleRunner runner;
   ASSERT_TRUE(runner.Open());
-  BrisqEvent release;
-  BrisqEvent running;
-  ASSERT_TRUE(release.CreateEvent(nullptr));
-  ASSERT_TRUE(running.CreateEvent(nullptr));
+  Gate gate;
   std::atomic<int> first{0};
   std::atomic<int> dropped{0};
   ASSERT_TRUE(runner.Submit([&] {
-    running.SetEvent();
-    release.Wait(INFINITE);
+    gate.Hold();
     first++;
   }));
-  ASSERT_TRUE(running.Wait(5000));
+  ASSERT_TRUE(gate.entered.Wait(5000));
   ASSERT_TRUE(runner.Submit([&] { dropped++; }));  // waits behind the running batch
 
   auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
   EXPECT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
   EXPECT_FALSE(runner.Submit([&] { dropped++; })) << "Submit while closing";
-  release.SetEvent();
+  gate.open.SetEvent();
   EXPECT_TRUE(closed.get());
   EXPECT_EQ(first.load(), 1) << "the task already running finishes";
   EXPECT_EQ(dropped.load(), 0);
@@ -210,71 +184,6 @@ TEST(BrisqSingleRunnerClose, CloseOfANeverOpenedRunnerReturns) {
   EXPECT_FALSE(runner.Close());
 }
 
-// --- States ---
-
-TEST(BrisqSingleRunnerState, IdleRunningEndedAndOpenAgain) {
-  BrisqSingleRunner runner;
-  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kIdle);
-  EXPECT_FALSE(runner.Submit([] {})) << "Submit before Open";
-  ASSERT_TRUE(runner.Open());
-  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kRunning);
-  ASSERT_TRUE(runner.Close());
-  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
-
-  ASSERT_TRUE(runner.Open()) << "a runner may be opened again after it ended";
-  std::atomic<int> ran{0};
-  ASSERT_TRUE(runner.Submit([&] { ran++; }));
-  Drain(runner);
-  EXPECT_EQ(ran.load(), 1);
-  ASSERT_TRUE(runner.Close());
-}
-
-TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
-  HeldStartRunner runner;
-  auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
-  EXPECT_TRUE(runner.in_start.Wait(5000));
-  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
-  EXPECT_FALSE(runner.Submit([] {}));
-  EXPECT_FALSE(runner.Open()) << "a second worker must not be started";
-  runner.hold.SetEvent();
-  EXPECT_TRUE(opened.get());
-  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
-  EXPECT_TRUE(runner.Submit([] {}));
-  EXPECT_TRUE(runner.Close());
-}
-
-TEST(BrisqSingleRunnerState, CloseDuringOnStartStaysClosingAndTheWorkerEnds) {
-  HeldStartRunner runner;
-  auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
-  ASSERT_TRUE(runner.in_start.Wait(5000));
-  auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
-  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
-  runner.hold.SetEvent();
-  EXPECT_TRUE(closed.get()) << "the worker ends";
-  EXPECT_TRUE(opened.get());
-  EXPECT_EQ(runner.stateInStop, BrisqSingleRunner::kClosing) << "never turned running";
-  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
-  EXPECT_FALSE(runner.Submit([] {}));
-}
-
-TEST(BrisqSingleRunnerState, OpenGivesUpAfterOneSecondAndTheLateStartStillWorks) {
-  HeldStartRunner runner;
-  const ULONGLONG begin = ::GetTickCount64();
-  ASSERT_TRUE(runner.Open()) << "the worker exists";
-  const ULONGLONG waited = ::GetTickCount64() - begin;
-  EXPECT_GE(waited, 900u);
-  EXPECT_LT(waited, 5000u);
-  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
-  // The worker signals the start event after Open stopped waiting for it.
-  runner.hold.SetEvent();
-  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
-  std::atomic<int> ran{0};
-  ASSERT_TRUE(runner.Submit([&] { ran++; }));
-  Drain(runner);
-  EXPECT_EQ(ran.load(), 1);
-  EXPECT_TRUE(runner.Close());
-}
-
 TEST(BrisqSingleRunnerClose, DestructorJoinsAWorkerNeverClosed) {
   std::atomic<DWORD> worker{0};
   {
@@ -288,6 +197,73 @@ TEST(BrisqSingleRunnerClose, DestructorJoinsAWorkerNeverClosed) {
     EXPECT_EQ(::WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "joined before the runner went";
     ::CloseHandle(thread);
   }
+}
+
+// --- States ---
+
+TEST(BrisqSingleRunnerState, IdleRunningEndedAndOpenAgain) {
+  BrisqSingleRunner runner;
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kIdle);
+  EXPECT_FALSE(runner.Submit([] {})) << "Submit before Open";
+  ASSERT_TRUE(runner.Open());
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kRunning);
+  ASSERT_TRUE(runner.Close());
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
+  ASSERT_TRUE(runner.Open()) << "a runner may be opened again after it ended";
+  std::atomic<int> ran{0};
+  ASSERT_TRUE(runner.Submit([&] { ran++; }));
+  Drain(runner);
+  EXPECT_EQ(ran.load(), 1);
+  ASSERT_TRUE(runner.Close());
+}
+
+TEST(BrisqSingleRunnerState, SubmitWhileStartingIsRefused) {
+  HeldStartRunner runner;
+  auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
+  EXPECT_TRUE(runner.gate.entered.Wait(5000));
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
+  EXPECT_FALSE(runner.Submit([] {}));
+  EXPECT_FALSE(runner.Open()) << "a second worker must not be started";
+  runner.gate.open.SetEvent();
+  EXPECT_TRUE(opened.get());
+  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
+  EXPECT_TRUE(runner.Submit([] {}));
+  EXPECT_TRUE(runner.Close());
+}
+
+TEST(BrisqSingleRunnerState, CloseDuringOnStartStaysClosingAndTheWorkerEnds) {
+  HeldStartRunner runner;
+  auto opened = std::async(std::launch::async, [&] { return runner.Open(); });
+  ASSERT_TRUE(runner.gate.entered.Wait(5000));
+  auto closed = std::async(std::launch::async, [&] { return runner.Close(); });
+  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kClosing));
+  runner.gate.open.SetEvent();
+  EXPECT_TRUE(closed.get()) << "the worker ends";
+  EXPECT_TRUE(opened.get());
+  ASSERT_FALSE(runner.steps.empty());
+  const DWORD worker = std::get<1>(runner.steps[0]);
+  EXPECT_EQ(runner.steps, (Steps{{"start", worker, BrisqSingleRunner::kClosing},
+                                 {"stop", worker, BrisqSingleRunner::kClosing}}))
+      << "never turned running";
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kEnded);
+  EXPECT_FALSE(runner.Submit([] {}));
+}
+
+TEST(BrisqSingleRunnerState, OpenGivesUpAfterOneSecondAndTheLateStartStillWorks) {
+  HeldStartRunner runner;
+  const ULONGLONG begin = ::GetTickCount64();
+  ASSERT_TRUE(runner.Open()) << "the worker exists";
+  const ULONGLONG waited = ::GetTickCount64() - begin;
+  EXPECT_GE(waited, 900u);
+  EXPECT_LT(waited, 5000u);
+  EXPECT_EQ(runner.GetState(), BrisqSingleRunner::kStarting);
+  runner.gate.open.SetEvent();  // the start event comes after Open stopped waiting for it
+  ASSERT_TRUE(AwaitState(runner, BrisqSingleRunner::kRunning));
+  std::atomic<int> ran{0};
+  ASSERT_TRUE(runner.Submit([&] { ran++; }));
+  Drain(runner);
+  EXPECT_EQ(ran.load(), 1);
+  EXPECT_TRUE(runner.Close());
 }
 
 TEST(BrisqSingleRunnerState, SecondOpenWhileRunningIsRefused) {

@@ -5,20 +5,25 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
+#include "BrisqFramework/Common/BrisqHandle.h"
 #include "BrisqFramework/IO/BrisqThread.h"
 #include "tests/support/log_capture.h"
 
 namespace {
 
 using BrisqFramework::BrisqEvent;
+using BrisqFramework::BrisqHandle;
 using BrisqFramework::kLogInfo;
 using BrisqFramework::IO::BrisqThread;
 using test_support::LogCapture;
 
-std::string CloseLine(const char* step, DWORD id) {
-  return std::string("[BrisqThread] Close(") + step + ",...) " + std::to_string(id);
+std::vector<test_support::LogMessage> CloseLines(DWORD id) {
+  const std::string tail = ",...) " + std::to_string(id);
+  return {{kLogInfo, "[BrisqThread] Close(begin" + tail},
+          {kLogInfo, "[BrisqThread] Close(end" + tail}};
 }
 
 // --- Running the closure ---
@@ -63,15 +68,14 @@ TEST(BrisqThreadLifetime, ResubmitWhileTheFirstThreadRunsKeepsEachClosure) {
     release.Wait(INFINITE);
     (*first)++;
   }));
-  HANDLE firstThread = ::OpenThread(SYNCHRONIZE, FALSE, thread.ThreadId());
-  ASSERT_NE(firstThread, nullptr);
+  const BrisqHandle firstThread(::OpenThread(SYNCHRONIZE, FALSE, thread.ThreadId()));
+  ASSERT_TRUE(firstThread);
   ASSERT_TRUE(thread.Submit([second] { (*second)++; }));  // replaces the stored closure
   EXPECT_TRUE(thread.Close(INFINITE));
   EXPECT_EQ(second->load(), 1);
 
   release.SetEvent();
-  EXPECT_EQ(::WaitForSingleObject(firstThread, 5000), WAIT_OBJECT_0);
-  ::CloseHandle(firstThread);
+  EXPECT_EQ(::WaitForSingleObject(firstThread.Get(), 5000), WAIT_OBJECT_0);
   EXPECT_EQ(first->load(), 1) << "the first thread must run its own closure, not the new one";
   EXPECT_EQ(second->load(), 1);
 }
@@ -98,12 +102,11 @@ TEST(BrisqThreadClose, TimeOutReportsFalseAndStillClosesTheHandle) {
   ASSERT_TRUE(release.CreateEvent(nullptr));
   BrisqThread thread;
   ASSERT_TRUE(thread.Submit([&] { release.Wait(INFINITE); }));
-  HANDLE running = ::OpenThread(SYNCHRONIZE, FALSE, thread.ThreadId());
+  const BrisqHandle running(::OpenThread(SYNCHRONIZE, FALSE, thread.ThreadId()));
   EXPECT_FALSE(thread.Close(10));
   EXPECT_FALSE(thread.HasThread());
   release.SetEvent();
-  ::WaitForSingleObject(running, 5000);
-  ::CloseHandle(running);
+  ::WaitForSingleObject(running.Get(), 5000);
 }
 
 TEST(BrisqThreadClose, LogsBeginAndEndWithTheThreadId) {
@@ -112,17 +115,14 @@ TEST(BrisqThreadClose, LogsBeginAndEndWithTheThreadId) {
   ASSERT_TRUE(thread.Submit([] {}));
   const DWORD id = thread.ThreadId();
   ASSERT_TRUE(thread.Close(INFINITE));
-  const std::vector<test_support::LogMessage> expected = {{kLogInfo, CloseLine("begin", id)},
-                                                          {kLogInfo, CloseLine("end", id)}};
-  EXPECT_EQ(capture.Messages(), expected);
+  EXPECT_EQ(capture.Messages(), CloseLines(id));
 }
 
 TEST(BrisqThreadClose, WithoutAThreadReturnsFalseAfterBothLines) {
   LogCapture capture;
   BrisqThread thread;
   EXPECT_FALSE(thread.Close(INFINITE));
-  EXPECT_EQ(capture.Count(kLogInfo, CloseLine("begin", 0)), 1);
-  EXPECT_EQ(capture.Count(kLogInfo, CloseLine("end", 0)), 1);
+  EXPECT_EQ(capture.Messages(), CloseLines(0));
 
   ASSERT_TRUE(thread.Submit([] {}));
   ASSERT_TRUE(thread.Close(INFINITE));
