@@ -269,25 +269,50 @@ class SlotServer : public Quenlo::IPipeServer, public SlotRecorder {
   int32_t OpenLogFile(const wchar_t*) override { return Hit(8); }
 };
 
-// Calls every slot of `object`'s table, 0 to `last`, and expects the
-// operation in slot n to answer n. The doubles ignore their arguments and
-// take at most three, all in registers on x64, so one call form reaches any.
-void CheckSlots(void* object, const SlotRecorder& recorder, int last) {
-  void** table = *reinterpret_cast<void***>(object);
-  for (int slot = 0; slot <= last; ++slot) {
-    reinterpret_cast<void (*)(void*)>(table[slot])(object);
+void* Slot(void* object, int index) { return (*reinterpret_cast<void***>(object))[index]; }
+
+template <typename Fn, typename... Args>
+void CallSlot(void* object, int index, Args... args) {
+  reinterpret_cast<Fn>(Slot(object, index))(object, args...);
+}
+
+// Slots 0-7 have the same signatures in both interfaces (5 takes a name and
+// a count: Create and Open; 6 takes nothing: Destroy and Close).
+void CheckSharedSlots(void* object, const SlotRecorder& recorder) {
+  using NoArgs = void (*)(void*);
+  for (int slot : {0, 1, 3, 6}) {
+    CallSlot<NoArgs>(object, slot);
     EXPECT_EQ(slot, recorder.last);
   }
+  void* out = nullptr;
+  CallSlot<int32_t (*)(void*, const Quenlo::InterfaceId&, void**)>(object, 2,
+                                                                   Quenlo::IID_IMSUnknown, &out);
+  EXPECT_EQ(2, recorder.last);
+  CallSlot<void (*)(void*, PipeCallback, void*)>(object, 4, PipeCallback(nullptr), out);
+  EXPECT_EQ(4, recorder.last);
+  CallSlot<int32_t (*)(void*, const wchar_t*, uint32_t)>(object, 5, L"x", 1u);
+  EXPECT_EQ(5, recorder.last);
+  CallSlot<int32_t (*)(void*, uint32_t, const char*, uint32_t)>(object, 7, 1u, "d", 1u);
+  EXPECT_EQ(7, recorder.last);
 }
 
 TEST(InterfaceSlots, ClientOperationsInTheirSlots) {
   SlotClient client;
-  CheckSlots(static_cast<Quenlo::IPipeClient*>(&client), client, 9);
+  void* object = static_cast<Quenlo::IPipeClient*>(&client);
+  CheckSharedSlots(object, client);
+  MediaPacket packet = {};
+  CallSlot<int32_t (*)(void*, const MediaPacket*, uint32_t)>(object, 8, &packet, 80u);
+  EXPECT_EQ(8, client.last);
+  CallSlot<int32_t (*)(void*, const MediaPacket*)>(object, 9, &packet);
+  EXPECT_EQ(9, client.last);
 }
 
 TEST(InterfaceSlots, ServerOperationsInTheirSlots) {
   SlotServer server;
-  CheckSlots(static_cast<Quenlo::IPipeServer*>(&server), server, 8);
+  void* object = static_cast<Quenlo::IPipeServer*>(&server);
+  CheckSharedSlots(object, server);
+  CallSlot<int32_t (*)(void*, const wchar_t*)>(object, 8, L"p");
+  EXPECT_EQ(8, server.last);
 }
 
 // A call written SendMessage reaches slot 7 whether <windows.h> (which makes
