@@ -46,17 +46,15 @@ int RunChildRole(const std::wstring& role, const std::wstring& name) {
   return 99;
 }
 
-int CheckChildRole() {
+[[maybe_unused]] const int g_child_role_checked = [] {
   int argc = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (argv != nullptr && argc == 4 && std::wstring(argv[1]) == L"--child") {
-    const int code = RunChildRole(argv[2], argv[3]);
-    ::ExitProcess(static_cast<UINT>(code));
+    ::ExitProcess(static_cast<UINT>(RunChildRole(argv[2], argv[3])));
   }
   if (argv != nullptr) ::LocalFree(argv);
   return 0;
-}
-[[maybe_unused]] const int g_child_role_checked = CheckChildRole();
+}();
 
 // Runs this binary in `role` on `name`; returns its exit code.
 int RunChild(const std::wstring& role, const std::wstring& name) {
@@ -251,18 +249,17 @@ TEST(BrisqHandleOwner, EmptyValuesMovesResetsAndViews) {
 
 // Creating or opening again must not leak the handle held before.
 TEST_F(BrisqEventTest, ReplacingClosesPreviousHandle) {
-  const std::wstring& a = name;
-  const std::wstring b = UniqueName(L"ReplaceB");
-  ASSERT_TRUE(event.CreateEvent(a.c_str()));
-  ASSERT_TRUE(event.CreateEvent(b.c_str()));
-  EXPECT_FALSE(EventExists(a));
+  const std::wstring other = UniqueName(L"ReplaceB");
+  ASSERT_TRUE(event.CreateEvent(name.c_str()));
+  ASSERT_TRUE(event.CreateEvent(other.c_str()));
+  EXPECT_FALSE(EventExists(name));
   BrisqEvent keeper;
-  ASSERT_TRUE(keeper.CreateEvent(a.c_str()));
-  ASSERT_TRUE(event.OpenEvent(a.c_str()));
-  EXPECT_FALSE(EventExists(b));
-  EXPECT_FALSE(event.OpenEvent(b.c_str()));  // a failed open also drops the old handle
+  ASSERT_TRUE(keeper.CreateEvent(name.c_str()));
+  ASSERT_TRUE(event.OpenEvent(name.c_str()));
+  EXPECT_FALSE(EventExists(other));
+  EXPECT_FALSE(event.OpenEvent(other.c_str()));  // a failed open also drops the old handle
   keeper.Close();
-  EXPECT_FALSE(EventExists(a));
+  EXPECT_FALSE(EventExists(name));
 }
 
 // Re-creating under the same name keeps the event and its signal.

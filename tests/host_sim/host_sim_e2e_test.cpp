@@ -130,7 +130,7 @@ class HostSimTest : public ::testing::Test {
 };
 
 TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
-  const std::wstring out_dir = folder + L"out\\";
+  const std::wstring out_dir = folder + L"out";
   // 40 distinct comments, 12 and 8 of them votes, 10 delivered twice.
   Run(L"--demo \"" + out_dir +
           L"\" --comments 40 --rate 40 --viewers 10 --duplicates 0.25 --seed 3",
@@ -151,7 +151,7 @@ TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
 
   for (const wchar_t* name :
        {L"overlay-idle.png", L"overlay-results.png", L"overlay-comment.png", L"overlay.png"}) {
-    const Picture picture = decode_png(out_dir + name);
+    const Picture picture = decode_png(out_dir + L"\\" + name);
     ASSERT_TRUE(picture.ok) << name;
     EXPECT_EQ(picture.width, 900u);
     EXPECT_EQ(picture.height, 180u);
@@ -160,8 +160,8 @@ TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
     EXPECT_EQ(std::vector<BYTE>(picture.pixels.begin(), picture.pixels.begin() + 4),
               (std::vector<BYTE>{57, 45, 28, 255}));
   }
-  EXPECT_TRUE(decode_png(out_dir + L"control-panel.png").ok);
-  EXPECT_NE(read_file(out_dir + L"quenlo.log").find("[PipeServer] Open(begin...)"),
+  EXPECT_TRUE(decode_png(out_dir + L"\\control-panel.png").ok);
+  EXPECT_NE(read_file(out_dir + L"\\quenlo.log").find("[PipeServer] Open(begin...)"),
             std::string::npos);
 }
 
