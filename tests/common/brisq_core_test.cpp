@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
-#include <atomic>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -24,12 +22,9 @@ using test_support::LogClock;
 using test_support::MutexExists;
 using test_support::SemaphoreExists;
 
-// --- Child process roles -------------------------------------------------------
-//
 // Named objects are shared across processes: the test binary starts itself
 // again with "--child <role> <name>", and the child plays the other side.
 // The role runs before GoogleTest's main and ends the process with its code.
-
 int RunChildRole(const std::wstring& role, const std::wstring& name) {
   if (role == L"semaphore-release-2") {
     BrisqSemaphore semaphore;
@@ -51,17 +46,15 @@ int RunChildRole(const std::wstring& role, const std::wstring& name) {
   return 99;
 }
 
-int CheckChildRole() {
+[[maybe_unused]] const int g_child_role_checked = [] {
   int argc = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (argv != nullptr && argc == 4 && std::wstring(argv[1]) == L"--child") {
-    const int code = RunChildRole(argv[2], argv[3]);
-    ::ExitProcess(static_cast<UINT>(code));
+    ::ExitProcess(static_cast<UINT>(RunChildRole(argv[2], argv[3])));
   }
   if (argv != nullptr) ::LocalFree(argv);
   return 0;
-}
-[[maybe_unused]] const int g_child_role_checked = CheckChildRole();
+}();
 
 // Runs this binary in `role` on `name`; returns its exit code.
 int RunChild(const std::wstring& role, const std::wstring& name) {
@@ -81,13 +74,6 @@ int DrainCount(HANDLE h) {
   while (n < 100 && ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0) ++n;
   return n;
 }
-
-std::string Message(const std::string& line) {
-  const size_t at = line.find("] : ");
-  return at == std::string::npos ? line : line.substr(at + 4);
-}
-
-// --- System error text -------------------------------------------------------
 
 TEST(SystemErrorText, SingleLineWithoutBreaksEmptyWhenUnknown) {
   const std::string text = BrisqErrorText(ERROR_FILE_NOT_FOUND);
@@ -114,8 +100,6 @@ TEST(SystemErrorText, TextIsPerThread) {
   EXPECT_EQ(expected, std::string(mine));
   EXPECT_NE(expected, std::string(BrisqErrorText(ERROR_ACCESS_DENIED)));
 }
-
-// --- Lock and condition variable -------------------------------------------------
 
 TEST(BrisqLockTest, SpinCountIs4000) {
   BrisqLock lock;
@@ -161,16 +145,25 @@ TEST(BrisqConditionVariableTest, WakeReleasesASleeper) {
   EXPECT_TRUE(woke);
 }
 
-// --- BrisqEvent ---------------------------------------------------------------------
-
 // Every event case runs under a capture: most of them check what was logged.
 class BrisqEventTest : public ::testing::Test {
  protected:
+  // Exactly one line was logged: an ERROR with its source position and this message.
+  void ExpectOnlyError(const std::string& message) {
+    const auto lines = capture.Lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(kLogError, lines[0].severity);
+    EXPECT_NE("<null>", lines[0].file);
+    EXPECT_GT(lines[0].line, 0);
+    EXPECT_EQ(message + "\n", lines[0].text.substr(lines[0].text.find("] : ") + 4));
+  }
+
   LogCapture capture{LogClock::kDriven};
+  const std::wstring name = UniqueName(L"Event");
+  BrisqEvent event;
 };
 
 TEST_F(BrisqEventTest, EmptyEventFailsWithoutLogging) {
-  BrisqEvent event;
   EXPECT_FALSE(event.SetEvent());
   EXPECT_FALSE(event.ResetEvent());
   EXPECT_FALSE(event.Wait(0));
@@ -178,21 +171,18 @@ TEST_F(BrisqEventTest, EmptyEventFailsWithoutLogging) {
 }
 
 TEST_F(BrisqEventTest, ZeroTimeoutOnUnsignalledReturnsAtOnceWithInfoLine) {
-  BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent());
   const ULONGLONG start = ::GetTickCount64();
   EXPECT_FALSE(event.Wait(0));
   EXPECT_LT(::GetTickCount64() - start, 1000u);
   EXPECT_FALSE(event.Wait(15));
-  auto lines = capture.Lines();
-  ASSERT_EQ(2u, lines.size());
-  EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:INFO] : WaitForSingleObject timeout 0\n",
-            lines[0].text);
-  EXPECT_EQ("WaitForSingleObject timeout 15\n", Message(lines[1].text));
+  EXPECT_EQ((std::vector<std::string>{
+                "[11:22:2024-01-02/03:04:05.006:INFO] : WaitForSingleObject timeout 0\n",
+                std::string(LogCapture::kInfoPrefix) + ": WaitForSingleObject timeout 15\n"}),
+            capture.Texts());
 }
 
 TEST_F(BrisqEventTest, AutoResetAfterOneWaitAndResetClears) {
-  BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent());
   EXPECT_TRUE(event.SetEvent());
   EXPECT_TRUE(event.Wait(0));
@@ -203,40 +193,27 @@ TEST_F(BrisqEventTest, AutoResetAfterOneWaitAndResetClears) {
 }
 
 TEST_F(BrisqEventTest, CreateUnderExistingNameOpensThatEvent) {
-  const std::wstring name = UniqueName(L"Event");
-  BrisqEvent first, second;
-  ASSERT_TRUE(first.CreateEvent(name.c_str()));
+  BrisqEvent second;
+  ASSERT_TRUE(event.CreateEvent(name.c_str()));
   ASSERT_TRUE(second.CreateEvent(name.c_str()));
-  EXPECT_TRUE(first.SetEvent());
+  EXPECT_TRUE(event.SetEvent());
   EXPECT_TRUE(second.Wait(0));
 }
 
 TEST_F(BrisqEventTest, OpenMissingNameFailsWithErrorLine) {
-  BrisqEvent event;
-  EXPECT_FALSE(event.OpenEvent(UniqueName(L"Missing").c_str()));
+  EXPECT_FALSE(event.OpenEvent(name.c_str()));
   EXPECT_FALSE(event.IsValid());
-  auto lines = capture.Lines();
-  ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ(kLogError, lines[0].severity);
-  EXPECT_NE("<null>", lines[0].file);
-  EXPECT_GT(lines[0].line, 0);
-  EXPECT_EQ("Failed to OpenEvent(2," + std::string(BrisqErrorText(2)) + ")\n",
-            Message(lines[0].text));
+  ExpectOnlyError("Failed to OpenEvent(2," + std::string(BrisqErrorText(2)) + ")");
 }
 
 // A semaphore already owns the name: CreateEventW fails with
 // ERROR_INVALID_HANDLE and the wrapper stays empty.
 TEST_F(BrisqEventTest, CreateFailureLogsAndLeavesEmpty) {
-  const std::wstring name = UniqueName(L"Clash");
   BrisqSemaphore taken;
   ASSERT_TRUE(taken.Create(name.c_str()));
-  BrisqEvent event;
   EXPECT_FALSE(event.CreateEvent(name.c_str()));
   EXPECT_FALSE(event.IsValid());
-  auto lines = capture.Lines();
-  ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ("Failed to CreateEventW(6," + std::string(BrisqErrorText(6)) + ")\n",
-            Message(lines[0].text));
+  ExpectOnlyError("Failed to CreateEventW(6," + std::string(BrisqErrorText(6)) + ")");
 }
 
 // The one owner: each kind's empty values own nothing, a move leaves the
@@ -272,25 +249,21 @@ TEST(BrisqHandleOwner, EmptyValuesMovesResetsAndViews) {
 
 // Creating or opening again must not leak the handle held before.
 TEST_F(BrisqEventTest, ReplacingClosesPreviousHandle) {
-  const std::wstring a = UniqueName(L"ReplaceA");
-  const std::wstring b = UniqueName(L"ReplaceB");
-  BrisqEvent event;
-  ASSERT_TRUE(event.CreateEvent(a.c_str()));
-  ASSERT_TRUE(event.CreateEvent(b.c_str()));
-  EXPECT_FALSE(EventExists(a));
+  const std::wstring other = UniqueName(L"ReplaceB");
+  ASSERT_TRUE(event.CreateEvent(name.c_str()));
+  ASSERT_TRUE(event.CreateEvent(other.c_str()));
+  EXPECT_FALSE(EventExists(name));
   BrisqEvent keeper;
-  ASSERT_TRUE(keeper.CreateEvent(a.c_str()));
-  ASSERT_TRUE(event.OpenEvent(a.c_str()));
-  EXPECT_FALSE(EventExists(b));
-  EXPECT_FALSE(event.OpenEvent(b.c_str()));  // a failed open also drops the old handle
+  ASSERT_TRUE(keeper.CreateEvent(name.c_str()));
+  ASSERT_TRUE(event.OpenEvent(name.c_str()));
+  EXPECT_FALSE(EventExists(other));
+  EXPECT_FALSE(event.OpenEvent(other.c_str()));  // a failed open also drops the old handle
   keeper.Close();
-  EXPECT_FALSE(EventExists(a));
+  EXPECT_FALSE(EventExists(name));
 }
 
 // Re-creating under the same name keeps the event and its signal.
 TEST_F(BrisqEventTest, RecreateKeepsNamedEventState) {
-  const std::wstring name = UniqueName(L"Keep");
-  BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent(name.c_str()));
   ASSERT_TRUE(event.SetEvent());
   ASSERT_TRUE(event.CreateEvent(name.c_str()));
@@ -298,8 +271,6 @@ TEST_F(BrisqEventTest, RecreateKeepsNamedEventState) {
 }
 
 TEST_F(BrisqEventTest, CloseEmptiesTheWrapper) {
-  const std::wstring name = UniqueName(L"Close");
-  BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent(name.c_str()));
   event.Close();
   EXPECT_FALSE(event.IsValid());
@@ -308,18 +279,20 @@ TEST_F(BrisqEventTest, CloseEmptiesTheWrapper) {
 }
 
 TEST_F(BrisqEventTest, SignalFromAnotherProcess) {
-  const std::wstring name = UniqueName(L"CrossSet");
-  BrisqEvent event;
   ASSERT_TRUE(event.CreateEvent(name.c_str()));
   EXPECT_EQ(0, RunChild(L"event-set", name));
   EXPECT_TRUE(event.Wait(0));
 }
 
-// --- BrisqMutex ---------------------------------------------------------------------
-
-TEST(BrisqMutexTest, CreatorDoesNotOwnIt) {
+// Every mutex case starts with a mutex created under a fresh name.
+class BrisqMutexTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(mutex.Create(name.c_str())); }
+  const std::wstring name = UniqueName(L"Mutex");
   BrisqMutex mutex;
-  ASSERT_TRUE(mutex.Create(UniqueName(L"Mutex").c_str()));
+};
+
+TEST_F(BrisqMutexTest, CreatorDoesNotOwnIt) {
   DWORD result = WAIT_FAILED;
   std::thread other([&] {
     result = ::WaitForSingleObject(mutex.Handle(), 0);
@@ -329,89 +302,73 @@ TEST(BrisqMutexTest, CreatorDoesNotOwnIt) {
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), result);
 }
 
-TEST(BrisqMutexTest, SecondProcessFindsTheName) {
-  const std::wstring name = UniqueName(L"MutexCross");
-  BrisqMutex mutex;
-  ASSERT_TRUE(mutex.Create(name.c_str()));
-  EXPECT_EQ(0, RunChild(L"mutex-exists", name));
-}
+TEST_F(BrisqMutexTest, SecondProcessFindsTheName) { EXPECT_EQ(0, RunChild(L"mutex-exists", name)); }
 
-TEST(BrisqMutexTest, CreateAgainClosesPreviousHandle) {
-  const std::wstring a = UniqueName(L"MutexA");
-  BrisqMutex mutex;
-  ASSERT_TRUE(mutex.Create(a.c_str()));
+TEST_F(BrisqMutexTest, CreateAgainClosesPreviousHandle) {
   ASSERT_TRUE(mutex.Create(UniqueName(L"MutexB").c_str()));
-  EXPECT_FALSE(MutexExists(a));
+  EXPECT_FALSE(MutexExists(name));
   mutex.Close();
   EXPECT_FALSE(mutex.IsValid());
 }
 
-// --- BrisqSemaphore -----------------------------------------------------------------
-
-TEST(BrisqSemaphoreTest, StartsAtZeroAndCountsReleases) {
+class BrisqSemaphoreTest : public ::testing::Test {
+ protected:
+  const std::wstring name = UniqueName(L"Sem");
   BrisqSemaphore semaphore;
-  ASSERT_TRUE(semaphore.Create(UniqueName(L"Sem").c_str()));
+};
+
+TEST_F(BrisqSemaphoreTest, StartsAtZeroAndCountsReleases) {
+  ASSERT_TRUE(semaphore.Create(name.c_str()));
   EXPECT_EQ(0, DrainCount(semaphore.Handle()));
-  semaphore.Release();
-  semaphore.Release();
-  semaphore.Release();
+  for (int i = 0; i < 3; ++i) semaphore.Release();
   EXPECT_EQ(3, DrainCount(semaphore.Handle()));
 }
 
-TEST(BrisqSemaphoreTest, MaximumCountIs0x7FFFFFFF) {
-  BrisqSemaphore semaphore;
+TEST_F(BrisqSemaphoreTest, MaximumCountIs0x7FFFFFFF) {
   ASSERT_TRUE(semaphore.Create(nullptr));
   EXPECT_TRUE(::ReleaseSemaphore(semaphore.Handle(), 0x7FFFFFFF, nullptr));
   EXPECT_FALSE(::ReleaseSemaphore(semaphore.Handle(), 1, nullptr));
 }
 
-TEST(BrisqSemaphoreTest, CreateUnderExistingNameKeepsItsCount) {
-  const std::wstring name = UniqueName(L"SemShared");
-  BrisqSemaphore first, second;
-  ASSERT_TRUE(first.Create(name.c_str()));
-  first.Release();
-  first.Release();
+TEST_F(BrisqSemaphoreTest, CreateUnderExistingNameKeepsItsCount) {
+  BrisqSemaphore second;
+  ASSERT_TRUE(semaphore.Create(name.c_str()));
+  semaphore.Release();
+  semaphore.Release();
   ASSERT_TRUE(second.Create(name.c_str()));
   EXPECT_EQ(2, DrainCount(second.Handle()));
 }
 
-TEST(BrisqSemaphoreTest, OpenMissingNameLeavesEmptyWithoutLogging) {
+TEST_F(BrisqSemaphoreTest, OpenMissingNameLeavesEmptyWithoutLogging) {
   LogCapture capture{LogClock::kDriven};
-  const std::wstring held = UniqueName(L"SemHeld");
-  BrisqSemaphore semaphore;
-  ASSERT_TRUE(semaphore.Create(held.c_str()));
+  ASSERT_TRUE(semaphore.Create(name.c_str()));
   EXPECT_FALSE(semaphore.Open(UniqueName(L"SemMissing").c_str()));
   EXPECT_FALSE(semaphore.IsValid());
-  EXPECT_FALSE(SemaphoreExists(held));
+  EXPECT_FALSE(SemaphoreExists(name));
   EXPECT_TRUE(capture.Lines().empty());
 }
 
-TEST(BrisqSemaphoreTest, DestructionClosesTheHandle) {
-  const std::wstring name = UniqueName(L"SemScope");
+TEST_F(BrisqSemaphoreTest, DestructionClosesTheHandle) {
   {
-    BrisqSemaphore semaphore;
-    ASSERT_TRUE(semaphore.Create(name.c_str()));
+    BrisqSemaphore scoped;
+    ASSERT_TRUE(scoped.Create(name.c_str()));
     ASSERT_TRUE(SemaphoreExists(name));
   }
   EXPECT_FALSE(SemaphoreExists(name));
 }
 
-TEST(BrisqSemaphoreTest, EmptySemaphoreWaitFailsAndReleaseIsHarmless) {
-  BrisqSemaphore semaphore;
+TEST_F(BrisqSemaphoreTest, EmptySemaphoreWaitFailsAndReleaseIsHarmless) {
   semaphore.Release();
   EXPECT_FALSE(semaphore.Wait());
 }
 
-TEST(BrisqSemaphoreTest, ReleasedByAnotherProcess) {
-  const std::wstring name = UniqueName(L"SemCross");
-  BrisqSemaphore semaphore;
+TEST_F(BrisqSemaphoreTest, ReleasedByAnotherProcess) {
   ASSERT_TRUE(semaphore.Create(name.c_str()));
   EXPECT_EQ(0, RunChild(L"semaphore-release-2", name));
   EXPECT_EQ(2, DrainCount(semaphore.Handle()));
 }
 
-TEST(BrisqSemaphoreTest, RuntimeClassIsBrisqObject) {
-  BrisqSemaphore semaphore;
+TEST_F(BrisqSemaphoreTest, RuntimeClassIsBrisqObject) {
   const BrisqObject& object = semaphore;
   EXPECT_STREQ("BrisqObject", object.GetRuntimeClass()->class_name);
 }

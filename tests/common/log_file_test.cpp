@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
+#include <cwchar>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -11,26 +11,15 @@
 
 #include "BrisqFramework/Common/BrisqFile.h"
 #include "BrisqFramework/Common/LogMessage.h"
+#include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
 
 namespace BrisqFramework {
 namespace {
 
+using test_support::BuildFolder;
 using test_support::LogCapture;
 using test_support::LogClock;
-
-std::wstring ExeDirectory() {
-  wchar_t path[MAX_PATH];
-  DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path, n);
-  return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
-
-std::string Narrow(const std::wstring& w) {
-  std::string out;
-  for (wchar_t c : w) out.push_back(static_cast<char>(c));
-  return out;
-}
 
 std::string ReadAll(const std::wstring& path) {
   HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -44,34 +33,36 @@ std::string ReadAll(const std::wstring& path) {
   return data;
 }
 
-// A file in the temp folder, deleted at the end of the test. The log file is
-// closed first by choosing another one, so the delete can succeed.
+// `name` in the temp folder, made unique to this process.
+std::wstring TempPath(const std::wstring& name) {
+  wchar_t dir[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, dir);
+  return dir + name + L"_" + std::to_wstring(::GetCurrentProcessId());
+}
+
+// A file in the temp folder, deleted at the end of the test.
 class TempLog {
  public:
-  explicit TempLog(const wchar_t* tag) {
-    wchar_t dir[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, dir);
-    path_ = std::wstring(dir) + L"brisq_log_" + tag + L"_" +
-            std::to_wstring(::GetCurrentProcessId()) + L".log";
+  explicit TempLog(const wchar_t* tag)
+      : path_(TempPath(std::wstring(L"brisq_log_") + tag) + L".log") {
     ::DeleteFileW(path_.c_str());
   }
   ~TempLog() { ::DeleteFileW(path_.c_str()); }
   const std::wstring& path() const { return path_; }
 
  private:
-  std::wstring path_;
+  const std::wstring path_;
 };
 
 std::string Line(const std::string& message) {
   return std::string(LogCapture::kInfoPrefix) + ": " + message + "\n";
 }
 
-// --- Default path -------------------------------------------------------------
-
-std::string Stamp(const SYSTEMTIME& t) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%d%02d%02d %02d-%02d-%02d-", t.wYear, t.wMonth, t.wDay,
-                t.wHour, t.wMinute, t.wSecond);
+// "YYYYMMDD hh-mm-ss-" of a local time.
+std::wstring Stamp(const SYSTEMTIME& t) {
+  wchar_t text[32];
+  std::swprintf(text, 32, L"%d%02d%02d %02d-%02d-%02d-", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond);
   return text;
 }
 
@@ -80,18 +71,17 @@ TEST(LogFileDefaultPath, BesideExecutableNamedAfterLocalTimeAndProcess) {
   ::GetLocalTime(&before);
   const std::wstring path = DefaultLogFilePath();
   ::GetLocalTime(&after);
-  const std::wstring dir = ExeDirectory();
-  ASSERT_EQ(0u, path.rfind(dir, 0)) << Narrow(path);
-  const std::string name = Narrow(path.substr(dir.size()));
-  const std::string pid = std::to_string(::GetCurrentProcessId());
-  EXPECT_TRUE(name == Stamp(before) + pid + ".log" || name == Stamp(after) + pid + ".log") << name;
+  const std::wstring name = std::to_wstring(::GetCurrentProcessId()) + L".log";
+  EXPECT_TRUE(path == BuildFolder() + Stamp(before) + name ||
+              path == BuildFolder() + Stamp(after) + name)
+      << path;
 }
 
 TEST(LogFileChoice, NullOrEmptyChoosesDefaultPath) {
   LogCapture capture{LogClock::kDriven, 0};
   ASSERT_TRUE(SetLogFile(L""));
   const std::wstring chosen = LogFilePath();
-  EXPECT_EQ(0u, chosen.rfind(ExeDirectory(), 0));
+  EXPECT_EQ(0u, chosen.rfind(BuildFolder(), 0));
   BRISQ_LOG(INFO) << "into the default file";
   TempLog other(L"switch");
   ASSERT_TRUE(SetLogFile(other.path().c_str()));  // closes the default file
@@ -99,45 +89,42 @@ TEST(LogFileChoice, NullOrEmptyChoosesDefaultPath) {
   ::DeleteFileW(chosen.c_str());
 
   ASSERT_TRUE(SetLogFile(nullptr));
-  EXPECT_EQ(0u, LogFilePath().rfind(ExeDirectory(), 0));
+  EXPECT_EQ(0u, LogFilePath().rfind(BuildFolder(), 0));
   ASSERT_TRUE(SetLogFile(other.path().c_str()));
   ::DeleteFileW(LogFilePath().c_str());
 }
 
-// --- Writing ------------------------------------------------------------------
+// Every writing case starts with a fresh temp file chosen and a sink that
+// declines the lines, so that they reach the file.
+class LogFileWriting : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SetLogFile(log.path().c_str())); }
 
-TEST(LogFileWriting, DeclinedLinesAreAppendedByteForByte) {
   LogCapture capture{LogClock::kDriven, 0};
-  TempLog log(L"declined");
-  ASSERT_TRUE(SetLogFile(log.path().c_str()));
+  TempLog log{L"writing"};
+};
+
+TEST_F(LogFileWriting, DeclinedLinesAreAppendedByteForByte) {
   EXPECT_EQ(log.path(), LogFilePath());
   BRISQ_LOG(INFO) << "one";
   BRISQ_LOG(INFO) << "two";
   EXPECT_EQ(Line("one") + Line("two"), ReadAll(log.path()));
 }
 
-TEST(LogFileWriting, HandledLinesNeverReachTheFile) {
-  LogCapture capture{LogClock::kDriven, 1};
-  TempLog log(L"handled");
-  ASSERT_TRUE(SetLogFile(log.path().c_str()));
+TEST_F(LogFileWriting, HandledLinesNeverReachTheFile) {
+  capture.SetSinkResult(1);
   BRISQ_LOG(ERROR) << "sink takes it";
   EXPECT_EQ("", ReadAll(log.path()));
 }
 
-TEST(LogFileWriting, AppendsAcrossTwoOpenings) {
-  LogCapture capture{LogClock::kDriven, 0};
-  TempLog log(L"append");
-  ASSERT_TRUE(SetLogFile(log.path().c_str()));
+TEST_F(LogFileWriting, AppendsAcrossTwoOpenings) {
   BRISQ_LOG(INFO) << "first run";
   ASSERT_TRUE(SetLogFile(log.path().c_str()));
   BRISQ_LOG(INFO) << "second run";
   EXPECT_EQ(Line("first run") + Line("second run"), ReadAll(log.path()));
 }
 
-TEST(LogFileWriting, OtherProgramsMayReadAndWriteMeanwhile) {
-  LogCapture capture{LogClock::kDriven, 0};
-  TempLog log(L"shared");
-  ASSERT_TRUE(SetLogFile(log.path().c_str()));
+TEST_F(LogFileWriting, OtherProgramsMayReadAndWriteMeanwhile) {
   BrisqFile other;
   ASSERT_TRUE(other.OpenForAppend(log.path()));
   ASSERT_TRUE(other.Write("x\n", 2));
@@ -147,12 +134,8 @@ TEST(LogFileWriting, OtherProgramsMayReadAndWriteMeanwhile) {
 
 // A file that cannot be opened loses lines; once it can be opened, the next
 // line is written without choosing again.
-TEST(LogFileWriting, RetriesOpeningOnTheNextLine) {
-  LogCapture capture{LogClock::kDriven, 0};
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring dir =
-      std::wstring(temp) + L"brisq_logdir_" + std::to_wstring(::GetCurrentProcessId());
+TEST_F(LogFileWriting, RetriesOpeningOnTheNextLine) {
+  const std::wstring dir = TempPath(L"brisq_logdir");
   const std::wstring path = dir + L"\\late.log";
   ::RemoveDirectoryW(dir.c_str());
   EXPECT_FALSE(SetLogFile(path.c_str()));
@@ -160,18 +143,14 @@ TEST(LogFileWriting, RetriesOpeningOnTheNextLine) {
   ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr));
   BRISQ_LOG(INFO) << "kept";
   EXPECT_EQ(Line("kept"), ReadAll(path));
-  TempLog park(L"park");
-  SetLogFile(park.path().c_str());
+  SetLogFile(log.path().c_str());  // closes late.log, so that it can go
   ::DeleteFileW(path.c_str());
   ::RemoveDirectoryW(dir.c_str());
 }
 
-TEST(LogFileWriting, ChoosingTheFileWhileOtherThreadsLogLosesAndTearsNoLine) {
-  LogCapture capture(LogClock::kDriven, 0);
-  TempLog a(L"choice_a");
+TEST_F(LogFileWriting, ChoosingTheFileWhileOtherThreadsLogLosesAndTearsNoLine) {
   TempLog b(L"choice_b");
   TempLog after(L"choice_after");
-  ASSERT_TRUE(SetLogFile(a.path().c_str()));
   constexpr int kThreads = 3;
   constexpr int kPerThread = 200;
   std::vector<std::thread> threads;
@@ -180,11 +159,11 @@ TEST(LogFileWriting, ChoosingTheFileWhileOtherThreadsLogLosesAndTearsNoLine) {
       for (int i = 0; i < kPerThread; ++i) BRISQ_LOG(INFO) << "t" << t << " " << i;
     });
   }
-  for (int i = 0; i < 40; ++i) EXPECT_TRUE(SetLogFile((i % 2 ? a : b).path().c_str()));
+  for (int i = 0; i < 40; ++i) EXPECT_TRUE(SetLogFile((i % 2 ? log : b).path().c_str()));
   for (std::thread& thread : threads) thread.join();
-  ASSERT_TRUE(SetLogFile(after.path().c_str()));  // closes a or b
+  ASSERT_TRUE(SetLogFile(after.path().c_str()));  // closes log or b
 
-  std::istringstream lines(ReadAll(a.path()) + ReadAll(b.path()));
+  std::istringstream lines(ReadAll(log.path()) + ReadAll(b.path()));
   std::string line;
   int count = 0;
   while (std::getline(lines, line)) {
@@ -194,8 +173,7 @@ TEST(LogFileWriting, ChoosingTheFileWhileOtherThreadsLogLosesAndTearsNoLine) {
   EXPECT_EQ(kThreads * kPerThread, count);
 }
 
-TEST(LogFileWriting, PathLongerThan259IsRefused) {
-  LogCapture capture{LogClock::kDriven, 0};
+TEST_F(LogFileWriting, PathLongerThan259IsRefused) {
   const std::wstring path = L"C:\\" + std::wstring(257, L'a');  // 260 characters
   ASSERT_EQ(260u, path.size());
   EXPECT_FALSE(SetLogFile(path.c_str()));

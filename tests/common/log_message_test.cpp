@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -48,7 +47,7 @@ std::ostream& operator<<(std::ostream& out, OutOfMemoryFromHere) {
   return out;
 }
 
-std::atomic<int> g_throwing_sink_calls{0};
+int g_throwing_sink_calls = 0;
 int32_t ThrowingSink(int32_t, const char*, int32_t, const char*) {
   ++g_throwing_sink_calls;
   throw std::runtime_error("sink failed");
@@ -61,92 +60,88 @@ void CaptureFile(const char* data, size_t size) {
   std::lock_guard<std::mutex> guard(g_file_mutex);
   g_file_bytes.append(data, size);
 }
-std::string FileBytes() {
-  std::lock_guard<std::mutex> guard(g_file_mutex);
-  return g_file_bytes;
-}
 
+// Every case runs under a driven capture whose sink takes the lines (unless
+// told otherwise), with the file writer recording what reaches the file.
 class LogMessageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::lock_guard<std::mutex> guard(g_file_mutex);
     g_file_bytes.clear();
+    SetLogFileWriter(&CaptureFile);
   }
   void TearDown() override { SetLogFileWriter(nullptr); }
+
+  static std::string FileBytes() {
+    std::lock_guard<std::mutex> guard(g_file_mutex);
+    return g_file_bytes;
+  }
+  // An INFO line as the driven clock writes it.
+  static std::string InfoLine(const std::string& message) {
+    return std::string(LogCapture::kInfoPrefix) + ": " + message + "\n";
+  }
+  // Exactly one line was written, and it is this one.
+  void ExpectOnlyLine(const std::string& text, int32_t severity, const std::string& file = "<null>",
+                      int32_t line = 0) {
+    const auto lines = capture.Lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(text, lines[0].text);
+    EXPECT_EQ(severity, lines[0].severity);
+    EXPECT_EQ(file, lines[0].file);
+    EXPECT_EQ(line, lines[0].line);
+  }
+
+  LogCapture capture{LogClock::kDriven};
 };
 
-// --- Line layout ----------------------------------------------------------------
-
 TEST_F(LogMessageTest, LineWithoutSourcePosition) {
-  LogCapture capture{LogClock::kDriven};
   BRISQ_LOG(INFO) << "[PipeServer] SetCallback";
-  auto lines = capture.Lines();
-  ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:INFO] : [PipeServer] SetCallback\n", lines[0].text);
-  EXPECT_EQ(0, lines[0].severity);
-  EXPECT_EQ("<null>", lines[0].file);
-  EXPECT_EQ(0, lines[0].line);
+  ExpectOnlyLine("[11:22:2024-01-02/03:04:05.006:INFO] : [PipeServer] SetCallback\n", 0);
 }
 
 // The line names the file without the folders it was built in.
 TEST_F(LogMessageTest, LineWithSourcePosition) {
   for (const char* file : {"PipeChannel.cpp", "/home/builder/src/Quenlo/PipeChannel.cpp",
                            "C:\\src\\Quenlo/PipeChannel.cpp"}) {
-    LogCapture capture{LogClock::kDriven};
+    capture.Clear();
+    capture.Silence();
     { LogMessage(file, 77, kLogError).stream() << "Failed to Send(" << 5 << ")"; }
-    auto lines = capture.Lines();
-    ASSERT_EQ(1u, lines.size()) << file;
-    EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:ERROR] PipeChannel.cpp(77)] : Failed to Send(5)\n",
-              lines[0].text);
-    EXPECT_EQ(2, lines[0].severity);
-    EXPECT_EQ("PipeChannel.cpp", lines[0].file);
-    EXPECT_EQ(77, lines[0].line);
+    SCOPED_TRACE(file);
+    ExpectOnlyLine(
+        "[11:22:2024-01-02/03:04:05.006:ERROR] PipeChannel.cpp(77)] : Failed to Send(5)\n", 2,
+        "PipeChannel.cpp", 77);
   }
 }
 
 TEST_F(LogMessageTest, SeverityAboveFatalIsUnknown) {
-  LogCapture capture{LogClock::kDriven};
   { LogMessage(7).stream() << "odd"; }
-  ASSERT_EQ(1u, capture.Lines().size());
-  EXPECT_EQ("[11:22:2024-01-02/03:04:05.006:UNKNOWN] : odd\n", capture.Lines()[0].text);
-  EXPECT_EQ(7, capture.Lines()[0].severity);
+  ExpectOnlyLine("[11:22:2024-01-02/03:04:05.006:UNKNOWN] : odd\n", 7);
 }
 
 // A site that breaks its own stream (a null char pointer sets badbit) still
 // gets a finished line with its line feed.
 TEST_F(LogMessageTest, BrokenStreamStillEndsTheLine) {
-  LogCapture capture{LogClock::kDriven};
   const char* missing = nullptr;
   BRISQ_LOG(INFO) << "before " << missing;
-  ASSERT_EQ(1u, capture.Lines().size());
+  ASSERT_EQ(1u, capture.Size());
   EXPECT_EQ('\n', capture.Lines()[0].text.back());
 }
 
-// --- Macros ------------------------------------------------------------------------
-
 TEST_F(LogMessageTest, LogAtNamesThisFileAndLine) {
-  LogCapture capture{LogClock::kDriven};
   const int expected_line = __LINE__ + 1;
   BRISQ_LOG_AT(ERROR) << "Failed to Create";
-  auto lines = capture.Lines();
-  ASSERT_EQ(1u, lines.size());
-  // The file's name only, not the folders it was built in.
-  EXPECT_EQ(std::string("log_message_test.cpp"), lines[0].file);
-  EXPECT_EQ(expected_line, lines[0].line);
-  EXPECT_NE(std::string::npos,
-            lines[0].text.find("] log_message_test.cpp(" + std::to_string(expected_line) +
-                               ")] : Failed to Create\n"));
+  const std::string at = "log_message_test.cpp(" + std::to_string(expected_line) + ")] ";
+  ExpectOnlyLine("[11:22:2024-01-02/03:04:05.006:ERROR] " + at + ": Failed to Create\n", 2,
+                 "log_message_test.cpp", expected_line);
 }
 
 TEST_F(LogMessageTest, MacroIsOneStatementInUnbracedBranches) {
-  LogCapture capture{LogClock::kDriven};
   for (int i = 0; i < 2; ++i) {
     if (i == 0)
       BRISQ_LOG(INFO) << "then";
     else
       BRISQ_LOG(WARNING) << "else";
   }
-  EXPECT_EQ(2u, capture.Lines().size());
+  ASSERT_EQ(2u, capture.Size());
   EXPECT_EQ(1, capture.Lines()[1].severity);
 }
 
@@ -156,88 +151,66 @@ TEST_F(LogMessageTest, StringPrintfFormatsLongTexts) {
   EXPECT_EQ(big + "!", StringPrintf("%s!", big.c_str()));
 }
 
-// --- Disabled records --------------------------------------------------------------
-
 TEST_F(LogMessageTest, DisabledRecordFormatsAndDeliversNothing) {
-  LogCapture capture{LogClock::kDriven};
-  SetLogFileWriter(&CaptureFile);
+  capture.SetSinkResult(0);
   {
     LogMessage record(-1);
     record.stream() << "ignored " << 42;
     EXPECT_TRUE(record.stream().fail());
   }
-  EXPECT_TRUE(capture.Lines().empty());
+  EXPECT_EQ(0u, capture.Size());
   EXPECT_EQ("", FileBytes());
 }
 
-// --- Delivery: sink, then file ---------------------------------------------------
-
 TEST_F(LogMessageTest, HandledBySinkNeverReachesFile) {
-  LogCapture capture{LogClock::kDriven, 1};
-  SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "taken";
-  EXPECT_EQ(1u, capture.Lines().size());
+  EXPECT_EQ(1u, capture.Size());
   EXPECT_EQ("", FileBytes());
 }
 
 TEST_F(LogMessageTest, DeclinedBySinkGoesToFileByteForByte) {
-  LogCapture capture{LogClock::kDriven, 0};
-  SetLogFileWriter(&CaptureFile);
+  capture.SetSinkResult(0);
   BRISQ_LOG(INFO) << "first";
   BRISQ_LOG(INFO) << "second";
-  EXPECT_EQ(2u, capture.Lines().size());
-  EXPECT_EQ(
-      std::string(LogCapture::kInfoPrefix) + ": first\n" + LogCapture::kInfoPrefix + ": second\n",
-      FileBytes());
+  EXPECT_EQ(2u, capture.Size());
+  EXPECT_EQ(InfoLine("first") + InfoLine("second"), FileBytes());
 }
 
 TEST_F(LogMessageTest, NoSinkGoesToFile) {
-  LogCapture capture{LogClock::kDriven};
   SetLogOutputHook(nullptr);
-  SetLogFileWriter(&CaptureFile);
   BRISQ_LOG(INFO) << "alone";
-  EXPECT_EQ(std::string(LogCapture::kInfoPrefix) + ": alone\n", FileBytes());
+  EXPECT_EQ(InfoLine("alone"), FileBytes());
 }
 
-// --- Flood filter on the record path ------------------------------------------------
-
 TEST_F(LogMessageTest, FiveRepeatsWithinHalfASecondDeliverThree) {
-  LogCapture capture{LogClock::kDriven};
   for (int i = 0; i < 5; ++i) {
     BRISQ_LOG_AT(ERROR) << "Failed to Connect";
     capture.Advance(100000000);
   }
-  EXPECT_EQ(3u, capture.Lines().size());
+  EXPECT_EQ(3u, capture.Size());
   capture.Silence();
   BRISQ_LOG_AT(ERROR) << "Failed to Connect";
-  EXPECT_EQ(4u, capture.Lines().size());
+  EXPECT_EQ(4u, capture.Size());
 }
 
 // Only the message text is compared: severity and position do not make a
 // record different.
 TEST_F(LogMessageTest, SameTextOtherSeverityOrPositionIsARepeat) {
-  LogCapture capture{LogClock::kDriven};
   { LogMessage(kLogInfo).stream() << "same"; }
   { LogMessage(kLogError).stream() << "same"; }
   { LogMessage("a.cpp", 1, kLogWarning).stream() << "same"; }
   { LogMessage("b.cpp", 2, kLogFatal).stream() << "same"; }
-  EXPECT_EQ(3u, capture.Lines().size());
+  EXPECT_EQ(3u, capture.Size());
 }
 
 TEST_F(LogMessageTest, RefusedLinesReachNeitherSinkNorFile) {
-  LogCapture capture{LogClock::kDriven, 0};
-  SetLogFileWriter(&CaptureFile);
+  capture.SetSinkResult(0);
   for (int i = 0; i < 4; ++i) BRISQ_LOG(INFO) << "again";
-  EXPECT_EQ(3u, capture.Lines().size());
-  const std::string line = std::string(LogCapture::kInfoPrefix) + ": again\n";
-  EXPECT_EQ(line + line + line, FileBytes());
+  EXPECT_EQ(3u, capture.Size());
+  EXPECT_EQ(InfoLine("again") + InfoLine("again") + InfoLine("again"), FileBytes());
 }
 
-// --- Failures inside a record lose that line only ---------------------------------------
-
 TEST_F(LogMessageTest, ThrowingSinkLosesTheLineAndLoggingGoesOn) {
-  LogCapture capture{LogClock::kDriven};
-  SetLogFileWriter(&CaptureFile);
   SetLogOutputHook(&ThrowingSink);
   g_throwing_sink_calls = 0;
   BRISQ_LOG_AT(ERROR) << "first";
@@ -247,18 +220,13 @@ TEST_F(LogMessageTest, ThrowingSinkLosesTheLineAndLoggingGoesOn) {
 }
 
 TEST_F(LogMessageTest, FormattingOutOfMemoryLosesTheLineAndLoggingGoesOn) {
-  LogCapture capture{LogClock::kDriven};
   BRISQ_LOG_AT(ERROR) << "lost " << std::string(200, 'x') << OutOfMemoryFromHere();
   t_out_of_memory = false;
   BRISQ_LOG(INFO) << "after";
-  ASSERT_EQ(1u, capture.Lines().size());
-  EXPECT_EQ(std::string(LogCapture::kInfoPrefix) + ": after\n", capture.Lines()[0].text);
+  ExpectOnlyLine(InfoLine("after"), 0);
 }
 
-// --- Threads ---------------------------------------------------------------------------
-
 TEST_F(LogMessageTest, ConcurrentRecordsAreEachDeliveredWhole) {
-  LogCapture capture{LogClock::kDriven};
   constexpr int kThreads = 4;
   constexpr int kPerThread = 200;
   std::vector<std::thread> threads;

@@ -19,78 +19,9 @@ namespace {
 
 using test_support::BuildFolder;
 
-// A fresh folder under the temporary folder, removed with its contents at
-// the end of the test.
-class TempFolder {
- public:
-  explicit TempFolder(const wchar_t* tag) {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + test_support::UniqueName(std::wstring(L"host-sim-") + tag) + L"\\";
-    std::filesystem::create_directories(path_);
-  }
-  // Processes that just ended may hold their files a moment longer.
-  ~TempFolder() {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-      std::error_code error;
-      std::filesystem::remove_all(path_, error);
-      if (!error) return;
-      ::Sleep(100);
-    }
-  }
-  operator const std::wstring&() const { return path_; }
-
- private:
-  std::wstring path_;
-};
-
 std::string read_file(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct HostSimRun {
-  DWORD exit_code = STILL_ACTIVE;
-  std::string out;
-  std::string err;
-};
-
-// Runs host-sim.exe with `arguments`, its output captured in `folder`.
-HostSimRun run_host_sim(const std::wstring& folder, const std::wstring& arguments,
-                        DWORD timeout_ms) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const std::wstring out_path = folder + L"stdout.txt";
-  const std::wstring err_path = folder + L"stderr.txt";
-  HANDLE out = ::CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-  HANDLE err = ::CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-  test_support::ChildOptions options;
-  options.output = out;
-  options.error = err;
-  // Detached: no console (and no console host holding the files open).
-  options.creation_flags = DETACHED_PROCESS;
-  options.watchdog = std::chrono::milliseconds(timeout_ms) + std::chrono::seconds(10);
-  HostSimRun run;
-  test_support::ChildProcess child;
-  if (child.Start(L"\"" + BuildFolder() + L"host-sim.exe\" " + arguments, options)) {
-    run.exit_code = child.Wait(std::chrono::milliseconds(timeout_ms));
-    child.Kill();
-  }
-  ::CloseHandle(out);
-  ::CloseHandle(err);
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  return run;
-}
-
-// The JSON object of the summary's last line.
-bool summary_of(const std::string& out, minijson::Value& summary) {
-  const size_t at = out.rfind("\nsummary ");
-  if (at == std::string::npos) return false;
-  const size_t end = out.find('\n', at + 1);
-  std::string error;
-  return minijson::parse(out.substr(at + 9, end - at - 9), summary, error);
 }
 
 uint64_t number(const minijson::Value& object, const char* key) {
@@ -98,8 +29,15 @@ uint64_t number(const minijson::Value& object, const char* key) {
   return member != nullptr ? static_cast<uint64_t>(member->int64_or(-1)) : UINT64_MAX;
 }
 
-// Decodes a PNG through WIC into 32-bit BGRA.
-bool decode_png(const std::wstring& path, UINT& width, UINT& height, std::vector<BYTE>& pixels) {
+// A PNG decoded through WIC into 32-bit BGRA.
+struct Picture {
+  bool ok = false;
+  UINT width = 0, height = 0;
+  std::vector<BYTE> pixels;
+};
+
+Picture decode_png(const std::wstring& path) {
+  Picture picture;
   IWICImagingFactory* factory = nullptr;
   IWICBitmapDecoder* decoder = nullptr;
   IWICBitmapFrameDecode* frame = nullptr;
@@ -116,37 +54,89 @@ bool decode_png(const std::wstring& path, UINT& width, UINT& height, std::vector
     hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
                                nullptr, 0.0, WICBitmapPaletteTypeCustom);
   }
-  if (SUCCEEDED(hr)) hr = converter->GetSize(&width, &height);
+  if (SUCCEEDED(hr)) hr = converter->GetSize(&picture.width, &picture.height);
+  std::vector<BYTE>& pixels = picture.pixels;
   if (SUCCEEDED(hr)) {
-    pixels.resize(static_cast<size_t>(width) * height * 4);
-    hr = converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(pixels.size()), pixels.data());
+    pixels.resize(static_cast<size_t>(picture.width) * picture.height * 4);
+    hr = converter->CopyPixels(nullptr, picture.width * 4, static_cast<UINT>(pixels.size()),
+                               pixels.data());
   }
   if (converter) converter->Release();
   if (frame) frame->Release();
   if (decoder) decoder->Release();
   if (factory) factory->Release();
-  return SUCCEEDED(hr);
+  picture.ok = SUCCEEDED(hr);
+  return picture;
 }
 
+// Each case runs host-sim.exe in a fresh folder under the temporary folder,
+// removed with its contents at the end.
 class HostSimTest : public ::testing::Test {
  protected:
-  void SetUp() override { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-  void TearDown() override { ::CoUninitialize(); }
+  void SetUp() override {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    folder = std::wstring(temp) + test_support::UniqueName(L"host-sim") + L"\\";
+    std::filesystem::create_directories(folder);
+  }
+  void TearDown() override {
+    ::CoUninitialize();
+    // Processes that just ended may hold their files a moment longer.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      std::error_code error;
+      std::filesystem::remove_all(folder, error);
+      if (!error) return;
+      ::Sleep(100);
+    }
+  }
+
+  // Runs host-sim.exe with `arguments`: its exit code, its output (captured
+  // in the folder) and the JSON object of its last "summary" line.
+  void Run(const std::wstring& arguments, DWORD timeout_ms) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const std::wstring out_path = folder + L"stdout.txt";
+    const std::wstring err_path = folder + L"stderr.txt";
+    test_support::ChildOptions options;
+    options.output = ::CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                   CREATE_ALWAYS, 0, nullptr);
+    options.error = ::CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                  CREATE_ALWAYS, 0, nullptr);
+    // Detached: no console (and no console host holding the files open).
+    options.creation_flags = DETACHED_PROCESS;
+    options.watchdog = std::chrono::milliseconds(timeout_ms) + std::chrono::seconds(10);
+    exit_code = STILL_ACTIVE;
+    test_support::ChildProcess child;
+    if (child.Start(L"\"" + BuildFolder() + L"host-sim.exe\" " + arguments, options)) {
+      exit_code = child.Wait(std::chrono::milliseconds(timeout_ms));
+      child.Kill();
+    }
+    ::CloseHandle(options.output);
+    ::CloseHandle(options.error);
+    out = read_file(out_path);
+    err = read_file(err_path);
+    const size_t at = out.rfind("\nsummary ");
+    std::string error;
+    has_summary =
+        at != std::string::npos &&
+        minijson::parse(out.substr(at + 9, out.find('\n', at + 1) - at - 9), summary, error);
+  }
+
+  std::wstring folder;
+  DWORD exit_code = STILL_ACTIVE;
+  std::string out, err;
+  bool has_summary = false;
+  minijson::Value summary;
 };
 
 TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
-  const TempFolder temp(L"demo");
-  const std::wstring& folder = temp;
   const std::wstring out_dir = folder + L"out";
   // 40 distinct comments, 12 and 8 of them votes, 10 delivered twice.
-  const HostSimRun run =
-      run_host_sim(folder,
-                   L"--demo \"" + out_dir +
-                       L"\" --comments 40 --rate 40 --viewers 10 --duplicates 0.25 --seed 3",
-                   90000);
-  ASSERT_EQ(run.exit_code, 0u) << run.out << run.err;
-  minijson::Value summary;
-  ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
+  Run(L"--demo \"" + out_dir +
+          L"\" --comments 40 --rate 40 --viewers 10 --duplicates 0.25 --seed 3",
+      90000);
+  ASSERT_EQ(exit_code, 0u) << out << err;
+  ASSERT_TRUE(has_summary) << out;
   EXPECT_TRUE(summary.get("ok")->boolean);
   EXPECT_EQ(number(summary, "texts_sent"), 50u);
   EXPECT_EQ(number(summary, "comments_sent"), 50u);
@@ -161,28 +151,21 @@ TEST_F(HostSimTest, DemoCountsEveryVoteOnceAndSavesTheViews) {
 
   for (const wchar_t* name :
        {L"overlay-idle.png", L"overlay-results.png", L"overlay-comment.png", L"overlay.png"}) {
-    UINT width = 0, height = 0;
-    std::vector<BYTE> pixels;
-    ASSERT_TRUE(decode_png(out_dir + L"\\" + name, width, height, pixels)) << name;
-    EXPECT_EQ(width, 900u);
-    EXPECT_EQ(height, 180u);
+    const Picture picture = decode_png(out_dir + L"\\" + name);
+    ASSERT_TRUE(picture.ok) << name;
+    EXPECT_EQ(picture.width, 900u);
+    EXPECT_EQ(picture.height, 180u);
     // The overlay's background colour (red 28, green 45, blue 57) in the
     // corner: the channels were not swapped on the way.
-    EXPECT_EQ(pixels[0], 57);
-    EXPECT_EQ(pixels[1], 45);
-    EXPECT_EQ(pixels[2], 28);
-    EXPECT_EQ(pixels[3], 255);
+    EXPECT_EQ(std::vector<BYTE>(picture.pixels.begin(), picture.pixels.begin() + 4),
+              (std::vector<BYTE>{57, 45, 28, 255}));
   }
-  UINT width = 0, height = 0;
-  std::vector<BYTE> pixels;
-  EXPECT_TRUE(decode_png(out_dir + L"\\control-panel.png", width, height, pixels));
+  EXPECT_TRUE(decode_png(out_dir + L"\\control-panel.png").ok);
   EXPECT_NE(read_file(out_dir + L"\\quenlo.log").find("[PipeServer] Open(begin...)"),
             std::string::npos);
 }
 
 TEST_F(HostSimTest, ScenarioThatClosesThePanelEndsCleanly) {
-  const TempFolder temp(L"scenario");
-  const std::wstring& folder = temp;
   const std::wstring scenario = folder + L"closing.jsonl";
   std::ofstream(scenario.c_str(), std::ios::binary)
       << "# two comments, a focus request, then the host closes the panel\n"
@@ -192,52 +175,42 @@ TEST_F(HostSimTest, ScenarioThatClosesThePanelEndsCleanly) {
          "\\\"content\\\":\\\"hi\\\"}\"}\n"
          "{\"delay_ms\":100,\"text\":{\"eventName\":\"OPEN_WIN_FOCUS\"}}\n"
          "{\"delay_ms\":1000,\"text\":{\"eventName\":\"OPEN_WIN_CLOSE\"}}\n";
-  const HostSimRun run = run_host_sim(
-      folder, L"--scenario \"" + scenario + L"\" --out \"" + folder + L"out\" --sequence 2", 60000);
-  ASSERT_EQ(run.exit_code, 0u) << run.out << run.err;
-  minijson::Value summary;
-  ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
+  Run(L"--scenario \"" + scenario + L"\" --out \"" + folder + L"out\" --sequence 2", 60000);
+  ASSERT_EQ(exit_code, 0u) << out << err;
+  ASSERT_TRUE(has_summary) << out;
   EXPECT_EQ(number(summary, "texts_sent"), 4u);
   EXPECT_EQ(number(summary, "comments_sent"), 2u);
   EXPECT_EQ(number(summary, "panel_exit_code"), 0u);
-  EXPECT_NE(run.out.find("subscribe OPEN_WIN_CLOSE reqId=subscribe-OPEN_WIN_CLOSE-"),
+  EXPECT_NE(out.find("subscribe OPEN_WIN_CLOSE reqId=subscribe-OPEN_WIN_CLOSE-"),
             std::string::npos);
-  UINT width = 0, height = 0;
-  std::vector<BYTE> pixels;
-  EXPECT_TRUE(decode_png(folder + L"out\\overlay.png", width, height, pixels));
-  EXPECT_TRUE(decode_png(folder + L"out\\frames\\frame-000002.png", width, height, pixels));
+  EXPECT_TRUE(decode_png(folder + L"out\\overlay.png").ok);
+  EXPECT_TRUE(decode_png(folder + L"out\\frames\\frame-000002.png").ok);
 }
 
 TEST_F(HostSimTest, BadInputIsNamedBeforeAnythingStarts) {
-  const TempFolder temp(L"bad");
-  const std::wstring& folder = temp;
   const std::wstring scenario = folder + L"bad.jsonl";
   std::ofstream(scenario.c_str(), std::ios::binary) << "{\"text\":\"ok\"}\n{\"delay_ms\":5}\n";
 
-  HostSimRun run = run_host_sim(folder, L"--scenario \"" + scenario + L"\"", 20000);
-  EXPECT_EQ(run.exit_code, 2u);
-  EXPECT_NE(run.err.find("bad.jsonl:2: \"text\" is missing"), std::string::npos) << run.err;
+  Run(L"--scenario \"" + scenario + L"\"", 20000);
+  EXPECT_EQ(exit_code, 2u);
+  EXPECT_NE(err.find("bad.jsonl:2: \"text\" is missing"), std::string::npos) << err;
 
-  run = run_host_sim(folder, L"--tessaly \"" + folder + L"none.exe\"", 20000);
-  EXPECT_EQ(run.exit_code, 3u);
-  EXPECT_NE(run.err.find("Tessaly.exe not found at "), std::string::npos) << run.err;
+  Run(L"--tessaly \"" + folder + L"none.exe\"", 20000);
+  EXPECT_EQ(exit_code, 3u);
+  EXPECT_NE(err.find("Tessaly.exe not found at "), std::string::npos) << err;
 
-  run = run_host_sim(folder, L"--rate", 20000);
-  EXPECT_EQ(run.exit_code, 2u);
-  EXPECT_EQ(run.err, "host-sim: --rate needs a value\r\n");  // a text-mode stream
+  Run(L"--rate", 20000);
+  EXPECT_EQ(exit_code, 2u);
+  EXPECT_EQ(err, "host-sim: --rate needs a value\r\n");  // a text-mode stream
 }
 
 // A panel that cannot start shows a modal box; host-sim reports its text
 // instead of waiting for a connection that never comes.
 TEST_F(HostSimTest, PanelErrorBoxIsReportedAtOnce) {
-  const TempFolder temp(L"nolib");
-  const std::wstring& folder = temp;
   ::CopyFileW((BuildFolder() + L"Tessaly.exe").c_str(), (folder + L"Tessaly.exe").c_str(), FALSE);
-  const HostSimRun run = run_host_sim(
-      folder, L"--tessaly \"" + folder + L"Tessaly.exe\" --connect-timeout-ms 60000", 40000);
-  EXPECT_EQ(run.exit_code, 1u) << run.out << run.err;
-  minijson::Value summary;
-  ASSERT_TRUE(summary_of(run.out, summary)) << run.out;
+  Run(L"--tessaly \"" + folder + L"Tessaly.exe\" --connect-timeout-ms 60000", 40000);
+  EXPECT_EQ(exit_code, 1u) << out << err;
+  ASSERT_TRUE(has_summary) << out;
   const std::vector<minijson::Value>& failures = summary.get("failures")->items;
   ASSERT_FALSE(failures.empty());
   EXPECT_EQ(failures.back().text,

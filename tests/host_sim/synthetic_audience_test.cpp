@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <map>
-#include <set>
 
 #include "panel/live/interaction_engine.h"
 #include "tools/host-sim/core/expected_tally.h"
@@ -106,44 +105,26 @@ TEST(SyntheticAudience, RoundingNeverOvershootsTheComments) {
   o.keywords = {"1", "2", "3", "4"};
   o.vote_shares = {0.25, 0.25, 0.25, 0.25};  // each rounds 0.75 up to 1
   o.duplicate_share = 1.0;
-  const std::vector<Delivery> deliveries = generate_audience(o);
-  EXPECT_EQ(deliveries.size(), 6u);
+  EXPECT_EQ(generate_audience(o).size(), 6u);
 }
 
 TEST(SyntheticAudience, OptionsOutOfRangeAreRefused) {
-  struct Case {
-    void (*change)(AudienceOptions&);
-    const char* problem;
-  };
-  const Case cases[] = {
-      {[](AudienceOptions& o) {
-         o.vote_shares = {0.7, 0.4};
-       },
-       "vote shares add up to more than 1"},
-      {[](AudienceOptions& o) { o.vote_shares = {0.5}; },
-       "there must be one vote share per keyword"},
-      {[](AudienceOptions& o) {
-         o.vote_shares = {NAN, 0};
-       },
-       "vote shares must be from 0 to 1"},
-      {[](AudienceOptions& o) { o.duplicate_share = -0.1; },
-       "the duplicate share must be from 0 to 1"},
-      {[](AudienceOptions& o) {
-         o.keywords = {"1", ""};
-       },
-       "keywords must not be empty"},
-      {[](AudienceOptions& o) { o.comments_per_second = 0; },
-       "comments per second must be above 0 and at most 1000"},
-      {[](AudienceOptions& o) { o.comments_per_second = 0.001; },
-       "the audience would last more than a day"},
-      {[](AudienceOptions& o) { o.viewers = 0; }, "viewers must be from 1 to 100000"},
-  };
   EXPECT_EQ(check_audience_options(AudienceOptions{}), "");
-  for (const Case& c : cases) {
+  const auto refused = [](const char* problem, void (*change)(AudienceOptions&)) {
     AudienceOptions o;
-    c.change(o);
-    EXPECT_EQ(check_audience_options(o), c.problem);
-  }
+    change(o);
+    EXPECT_EQ(check_audience_options(o), problem);
+  };
+  refused("vote shares add up to more than 1", [](auto& o) { o.vote_shares = {0.7, 0.4}; });
+  refused("there must be one vote share per keyword", [](auto& o) { o.vote_shares = {0.5}; });
+  refused("vote shares must be from 0 to 1", [](auto& o) { o.vote_shares = {NAN, 0}; });
+  refused("the duplicate share must be from 0 to 1", [](auto& o) { o.duplicate_share = -0.1; });
+  refused("keywords must not be empty", [](auto& o) { o.keywords = {"1", ""}; });
+  refused("comments per second must be above 0 and at most 1000",
+          [](auto& o) { o.comments_per_second = 0; });
+  refused("the audience would last more than a day",
+          [](auto& o) { o.comments_per_second = 0.001; });
+  refused("viewers must be from 1 to 100000", [](auto& o) { o.viewers = 0; });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace transport_bench {
@@ -23,22 +24,14 @@ bool Parse(const std::wstring& line, ClientRequest* request) {
 TEST(ScenarioTest, ClientArgumentsRoundTrip) {
   for (Scenario scenario : {Scenario::kRawStream, Scenario::kQuenloEcho, Scenario::kQuenloFrames,
                             Scenario::kPortStream}) {
-    ClientRequest sent;
-    sent.scenario = scenario;
-    sent.name = L"tb-12-3";
-    sent.payload = 65536;
-    sent.count = 4000000000u;
-    sent.warmup = 7;
-    sent.fps = 60;
+    const ClientRequest sent{scenario, L"tb-12-3", 65536, 4000000000u, 7, 60};
     ClientRequest got;
     ASSERT_TRUE(
         Parse(FormatClientArguments(sent) + L" --result x.txt --library q.dll --print-log", &got));
-    EXPECT_EQ(got.scenario, scenario);
-    EXPECT_EQ(got.name, sent.name);
-    EXPECT_EQ(got.payload, sent.payload);
-    EXPECT_EQ(got.count, sent.count);
-    EXPECT_EQ(got.warmup, sent.warmup);
-    EXPECT_EQ(got.fps, sent.fps);
+    const auto fields = [](const ClientRequest& r) {
+      return std::tie(r.scenario, r.name, r.payload, r.count, r.warmup, r.fps);
+    };
+    EXPECT_EQ(fields(got), fields(sent));
   }
 }
 
