@@ -109,13 +109,11 @@ TEST(RingReadVideo, PlanesPointIntoTheSlotAtTheTableOffsets) {
   ASSERT_EQ(r.status, RingRead::kRead) << r.error;
   const uint8_t* payload = ring.slot(0) + kRecord;
   const MediaPacket& out = ring.out;
-  EXPECT_EQ(out.data[0], payload);
-  EXPECT_EQ(out.data[1], payload + 256);
-  EXPECT_EQ(out.data[2], payload + 256 + 64);
-  for (int i = 3; i < 8; ++i) EXPECT_EQ(out.data[i], nullptr) << "pointer " << i;
-  EXPECT_EQ(out.linesize[0], 16) << "strides are the row widths in the slot";
-  EXPECT_EQ(out.linesize[1], 8) << "strides are the row widths in the slot";
-  EXPECT_EQ(out.linesize[2], 8);
+  EXPECT_EQ(std::vector<const uint8_t*>(out.data, out.data + 8),
+            (std::vector<const uint8_t*>{payload, payload + 256, payload + 256 + 64, nullptr,
+                                         nullptr, nullptr, nullptr, nullptr}));
+  EXPECT_EQ(std::vector<int32_t>(out.linesize, out.linesize + 3), (std::vector<int32_t>{16, 8, 8}))
+      << "strides are the row widths in the slot";
   EXPECT_EQ(out.timestamp, 77u);
   EXPECT_EQ(out.width, 16u);
   EXPECT_EQ(r.plane_count, 3u);
