@@ -18,6 +18,7 @@ using Quenlo::StorePacket;
 using Quenlo::WriteRingHeader;
 
 constexpr uint32_t kRecord = Quenlo::kPacketRecordSize;
+// What a slot holds before a store, so that untouched bytes show.
 constexpr uint8_t kUntouched = 0xAA;
 
 MediaPacket Packet(uint32_t kind) {
@@ -55,14 +56,9 @@ MediaPacket Audio(uint32_t bytes, uint8_t* data) {
   return p;
 }
 
-// A slot of `capacity` payload bytes, pre-filled so that untouched bytes show.
-std::vector<uint8_t> Slot(size_t capacity) {
-  return std::vector<uint8_t>(kRecord + capacity, kUntouched);
-}
-
-// A fresh slot with `p` stored in it; the store must succeed.
+// A fresh slot of `capacity` payload bytes with `p` stored in it; the store must succeed.
 std::vector<uint8_t> Stored(const MediaPacket& p, size_t capacity) {
-  std::vector<uint8_t> slot = Slot(capacity);
+  std::vector<uint8_t> slot(kRecord + capacity, kUntouched);
   EXPECT_EQ(StorePacket(slot.data(), capacity, p), "") << "format " << p.format;
   return slot;
 }
@@ -212,7 +208,7 @@ TEST(RingSlotStore, AudioPayloadFollowsTheRecord) {
 // --- Refused packets leave the slot untouched ---
 
 void ExpectRefused(const MediaPacket& p, uint64_t capacity, const std::string& error) {
-  std::vector<uint8_t> slot = Slot(capacity);
+  std::vector<uint8_t> slot(kRecord + capacity, kUntouched);
   EXPECT_EQ(StorePacket(slot.data(), capacity, p), error);
   for (size_t i = 0; i < slot.size(); ++i) ASSERT_EQ(slot[i], kUntouched) << error << " byte " << i;
 }

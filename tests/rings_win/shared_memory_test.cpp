@@ -83,9 +83,9 @@ TEST(SharedMemoryFailure, CreateOfZeroBytesLogsCodeAndText) {
   BrisqSharedMemory writer;
   EXPECT_FALSE(writer.Create(UniqueName().c_str(), 0));  // the page file needs a size
   EXPECT_FALSE(writer.HasMapping());
-  EXPECT_EQ(capture.MessageTexts(),
-            std::vector<std::string>{"Failed to CreateFileMapping(87," +
-                                     std::string(BrisqErrorText(ERROR_INVALID_PARAMETER)) + ")"});
+  EXPECT_EQ(capture.Messages(),
+            (Lines{{2, "Failed to CreateFileMapping(87," +
+                           std::string(BrisqErrorText(ERROR_INVALID_PARAMETER)) + ")"}}));
 }
 
 TEST(SharedMemoryFailure, MapWithoutMappingFailsSilently) {
