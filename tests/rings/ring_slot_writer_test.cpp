@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ using Quenlo::StorePacket;
 using Quenlo::WriteRingHeader;
 
 constexpr uint32_t kRecord = Quenlo::kPacketRecordSize;
+// What a slot holds before a store, so that untouched bytes show.
 constexpr uint8_t kUntouched = 0xAA;
 
 MediaPacket Packet(uint32_t kind) {
@@ -26,18 +28,39 @@ MediaPacket Packet(uint32_t kind) {
   return p;
 }
 
-MediaPacket Video(uint32_t format, uint32_t w, uint32_t h, bool flip = false) {
+// A source plane: data[i] and linesize[i] of a packet.
+struct Source {
+  uint8_t* data;
+  int32_t stride;
+};
+
+MediaPacket Video(uint32_t format, uint32_t w, uint32_t h,
+                  std::initializer_list<Source> planes = {}, bool flip = false) {
   MediaPacket p = Packet(MEDIA_PACKET_VIDEO);
   p.format = format;
   p.width = w;
   p.height = h;
   p.flip = flip ? 1 : 0;
+  int i = 0;
+  for (const Source& s : planes) {
+    p.data[i] = s.data;
+    p.linesize[i++] = s.stride;
+  }
   return p;
 }
 
-// A slot of `capacity` payload bytes, pre-filled so that untouched bytes show.
-std::vector<uint8_t> Slot(size_t capacity) {
-  return std::vector<uint8_t>(kRecord + capacity, kUntouched);
+MediaPacket Audio(uint32_t bytes, uint8_t* data) {
+  MediaPacket p = Packet(MEDIA_PACKET_AUDIO);
+  p.audio_bytes = bytes;
+  p.data[0] = data;
+  return p;
+}
+
+// A fresh slot of `capacity` payload bytes with `p` stored in it; the store must succeed.
+std::vector<uint8_t> Stored(const MediaPacket& p, size_t capacity) {
+  std::vector<uint8_t> slot(kRecord + capacity, kUntouched);
+  EXPECT_EQ(StorePacket(slot.data(), capacity, p), "") << "format " << p.format;
+  return slot;
 }
 
 // Source rows whose bytes name their row: row r is filled with r + 1.
@@ -107,26 +130,19 @@ TEST(RingCommit, ThreePacketsBringTheWriterBackToSlotZeroWrapped) {
 // --- Copying the record and the planes ---
 
 TEST(RingSlotStore, RecordIsStoredAsGivenPointersIncluded) {
-  std::vector<uint8_t> slot = Slot(64);
   std::vector<uint8_t> pixels = Rows(2, 8);
-  MediaPacket p = Video(12, 2, 2);
-  p.linesize[0] = 8;
-  p.data[0] = pixels.data();
+  MediaPacket p = Video(12, 2, 2, {{pixels.data(), 8}});
   p.timestamp = 0x0102030405060708ull;
   p.reserved40[3] = 0x5A;
-  ASSERT_EQ(StorePacket(slot.data(), 64, p), "");
-  EXPECT_EQ(std::memcmp(slot.data(), &p, kRecord), 0);
+  EXPECT_EQ(std::memcmp(Stored(p, 64).data(), &p, kRecord), 0);
 }
 
 TEST(RingSlotStore, FlipFlagStoresRowsBottomUp) {
   for (uint32_t format : {12u, 9u}) {
     const uint32_t row = format == 12 ? 16 : 12;  // 4 pixels of 4 or 3 bytes
     std::vector<uint8_t> pixels = Rows(3, row);
-    std::vector<uint8_t> slot = Slot(256);
-    MediaPacket p = Video(format, 4, 3, /*flip=*/true);
-    p.linesize[0] = static_cast<int32_t>(row);
-    p.data[0] = pixels.data();
-    ASSERT_EQ(StorePacket(slot.data(), 256, p), "");
+    MediaPacket p = Video(format, 4, 3, {{pixels.data(), int32_t(row)}}, /*flip=*/true);
+    std::vector<uint8_t> slot = Stored(p, 256);
     for (uint32_t r = 0; r < 3; ++r) {
       EXPECT_EQ(PayloadAt(slot, r * row), 3 - r) << "format " << format << " row " << r;
       EXPECT_EQ(PayloadAt(slot, r * row + row - 1), 3 - r) << "format " << format << " row " << r;
@@ -134,22 +150,15 @@ TEST(RingSlotStore, FlipFlagStoresRowsBottomUp) {
     EXPECT_EQ(PayloadAt(slot, 3 * row), kUntouched);
 
     p.flip = 0;
-    ASSERT_EQ(StorePacket(slot.data(), 256, p), "");
+    slot = Stored(p, 256);
     for (uint32_t r = 0; r < 3; ++r) EXPECT_EQ(PayloadAt(slot, r * row), r + 1);
   }
 }
 
 TEST(RingSlotStore, FlipFlagIsIgnoredByPlanarFormats) {
   std::vector<uint8_t> y = Rows(4, 4), u = Rows(2, 2), v = Rows(2, 2);
-  std::vector<uint8_t> slot = Slot(256);
-  MediaPacket p = Video(1, 4, 4, /*flip=*/true);
-  p.data[0] = y.data();
-  p.data[1] = u.data();
-  p.data[2] = v.data();
-  p.linesize[0] = 4;
-  p.linesize[1] = 2;
-  p.linesize[2] = 2;
-  ASSERT_EQ(StorePacket(slot.data(), 256, p), "");
+  const std::vector<uint8_t> slot =
+      Stored(Video(1, 4, 4, {{y.data(), 4}, {u.data(), 2}, {v.data(), 2}}, /*flip=*/true), 256);
   EXPECT_EQ(PayloadAt(slot, 0), 1);
   EXPECT_EQ(PayloadAt(slot, 12), 4);
   EXPECT_EQ(PayloadAt(slot, 32), 1);  // A = 16 -> 32
@@ -160,13 +169,7 @@ TEST(RingSlotStore, FlipFlagIsIgnoredByPlanarFormats) {
 TEST(RingSlotStore, PaddedSourceRowsArePackedToTheTableWidth) {
   std::vector<uint8_t> y = Rows(2, 16);  // width 4, stride 16
   std::vector<uint8_t> uv = Rows(1, 16);
-  std::vector<uint8_t> slot = Slot(128);
-  MediaPacket p = Video(3, 4, 2);
-  p.data[0] = y.data();
-  p.data[1] = uv.data();
-  p.linesize[0] = 16;
-  p.linesize[1] = 16;
-  ASSERT_EQ(StorePacket(slot.data(), 128, p), "");
+  const std::vector<uint8_t> slot = Stored(Video(3, 4, 2, {{y.data(), 16}, {uv.data(), 16}}), 128);
   const uint8_t expected_y[8] = {1, 1, 1, 1, 2, 2, 2, 2};
   EXPECT_EQ(std::memcmp(slot.data() + kRecord, expected_y, 8), 0);
   EXPECT_EQ(PayloadAt(slot, 8), kUntouched);  // A = 8 -> 32: the gap stays
@@ -176,11 +179,7 @@ TEST(RingSlotStore, PaddedSourceRowsArePackedToTheTableWidth) {
 
 TEST(RingSlotStore, ShortSourceRowsCopyOnlyTheirOwnBytes) {
   std::vector<uint8_t> src = Rows(2, 3);  // format 5: rows of 2w = 8, source stride 3
-  std::vector<uint8_t> slot = Slot(64);
-  MediaPacket p = Video(5, 4, 2);
-  p.data[0] = src.data();
-  p.linesize[0] = 3;
-  ASSERT_EQ(StorePacket(slot.data(), 64, p), "");
+  const std::vector<uint8_t> slot = Stored(Video(5, 4, 2, {{src.data(), 3}}), 64);
   EXPECT_EQ(PayloadAt(slot, 2), 1);
   EXPECT_EQ(PayloadAt(slot, 3), kUntouched);
   EXPECT_EQ(PayloadAt(slot, 8), 2);
@@ -189,10 +188,9 @@ TEST(RingSlotStore, ShortSourceRowsCopyOnlyTheirOwnBytes) {
 
 TEST(RingSlotStore, FormatsWithoutPayloadWriteOnlyTheRecord) {
   for (uint32_t format : {8u, 13u, 0u, 30u}) {
-    std::vector<uint8_t> slot = Slot(32);
-    MediaPacket p = Video(format, 1920, 1080, true);
-    p.linesize[0] = 7680;  // data pointers stay null: nothing may be read from them
-    ASSERT_EQ(StorePacket(slot.data(), 32, p), "") << "format " << format;
+    // The data pointer stays null: nothing may be read from it.
+    const MediaPacket p = Video(format, 1920, 1080, {{nullptr, 7680}}, true);
+    const std::vector<uint8_t> slot = Stored(p, 32);
     EXPECT_EQ(std::memcmp(slot.data(), &p, kRecord), 0);
     for (size_t i = 0; i < 32; ++i)
       ASSERT_EQ(PayloadAt(slot, i), kUntouched) << "format " << format;
@@ -202,11 +200,7 @@ TEST(RingSlotStore, FormatsWithoutPayloadWriteOnlyTheRecord) {
 TEST(RingSlotStore, AudioPayloadFollowsTheRecord) {
   std::vector<uint8_t> samples(100);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = uint8_t(i);
-  std::vector<uint8_t> slot = Slot(128);
-  MediaPacket p = Packet(MEDIA_PACKET_AUDIO);
-  p.data[0] = samples.data();
-  p.audio_bytes = 100;
-  ASSERT_EQ(StorePacket(slot.data(), 128, p), "");
+  const std::vector<uint8_t> slot = Stored(Audio(100, samples.data()), 128);
   EXPECT_EQ(std::memcmp(slot.data() + kRecord, samples.data(), 100), 0);
   EXPECT_EQ(PayloadAt(slot, 100), kUntouched);
 }
@@ -214,92 +208,60 @@ TEST(RingSlotStore, AudioPayloadFollowsTheRecord) {
 // --- Refused packets leave the slot untouched ---
 
 void ExpectRefused(const MediaPacket& p, uint64_t capacity, const std::string& error) {
-  std::vector<uint8_t> slot = Slot(capacity);
+  std::vector<uint8_t> slot(kRecord + capacity, kUntouched);
   EXPECT_EQ(StorePacket(slot.data(), capacity, p), error);
   for (size_t i = 0; i < slot.size(); ++i) ASSERT_EQ(slot[i], kUntouched) << error << " byte " << i;
 }
 
 TEST(RingSlotRefusal, OversizedFramesAndPayloads) {
-  std::vector<uint8_t> tiny(16);
-  MediaPacket wrap = Video(12, 65536, 65536);
-  wrap.linesize[0] = 4;
-  wrap.data[0] = tiny.data();  // a copy would run far past this buffer
-  ExpectRefused(wrap, 256, "Failed to SendPacket(invalid video size(65536,65536)");
-
-  MediaPacket wide = Video(12, 8, 8);
-  wide.linesize[0] = 33;  // 8 rows of 33 bytes = 264
-  wide.data[0] = tiny.data();
-  ExpectRefused(wide, 256, "Failed to SendPacket(video frame too large(264,256))");
-
-  MediaPacket huge = Video(1, 0xFFFFFFFFu, 2);  // sizes print as signed 32-bit values
-  ExpectRefused(huge, 256, "Failed to SendPacket(invalid video size(-1,2)");
+  std::vector<uint8_t> tiny(16);  // a copy of any of these frames would run far past it
+  ExpectRefused(Video(12, 65536, 65536, {{tiny.data(), 4}}), 256,
+                "Failed to SendPacket(invalid video size(65536,65536)");
+  ExpectRefused(Video(12, 8, 8, {{tiny.data(), 33}}), 256,  // 8 rows of 33 bytes = 264
+                "Failed to SendPacket(video frame too large(264,256))");
+  ExpectRefused(Video(1, 0xFFFFFFFFu, 2), 256,  // sizes print as signed 32-bit values
+                "Failed to SendPacket(invalid video size(-1,2)");
 
   std::vector<uint8_t> samples(257);
-  MediaPacket audio = Packet(MEDIA_PACKET_AUDIO);
-  audio.audio_bytes = 257;
-  audio.data[0] = samples.data();
-  ExpectRefused(audio, 256, "Failed to SendPacket(audio data too large(257,256))");
-  audio.audio_bytes = 256;
-  std::vector<uint8_t> slot = Slot(256);
-  EXPECT_EQ(StorePacket(slot.data(), 256, audio), "");
+  ExpectRefused(Audio(257, samples.data()), 256,
+                "Failed to SendPacket(audio data too large(257,256))");
+  Stored(Audio(256, samples.data()), 256);
 }
 
 // The reader hands the rows on at the table's width, so only the rows as
 // stored must fit the slot; a padded source stride does not count.
 TEST(RingSlotRefusal, RowsReadBackAtTheStrideMustFitTheSlot) {
   std::vector<uint8_t> src(1024, 9);
-  MediaPacket p = Video(1, 16, 16);  // planes end at 384; plane 2 at 320, 8 rows of 8
-  for (int i = 0; i < 3; ++i) p.data[i] = src.data();
-  p.linesize[0] = 16;
-  p.linesize[1] = 8;
-  p.linesize[2] = 100;  // padded: 320 + 7 * 100 + 8 would be 1028
-  p.linesize[3] = -1;   // a plane the format lacks
-  std::vector<uint8_t> slot = Slot(384);
-  EXPECT_EQ(StorePacket(slot.data(), 384, p), "");
+  // Planes end at 384; plane 2 at 320, 8 rows of 8, padded: 320 + 7 * 100 + 8 would be 1028.
+  // Plane 3 is one the format lacks.
+  const MediaPacket p =
+      Video(1, 16, 16, {{src.data(), 16}, {src.data(), 8}, {src.data(), 100}, {nullptr, -1}});
+  Stored(p, 384);
   ExpectRefused(p, 383, "Failed to SendPacket(video frame too large(384,383))");
 
   // A decoder's four-plane full-HD frame, rows padded to 1984 bytes, fills
   // the slot exactly.
-  MediaPacket full = Video(15, 1920, 1080);
   std::vector<uint8_t> rows(size_t{1984} * 1080);
-  for (int i = 0; i < 4; ++i) {
-    full.data[i] = rows.data();
-    full.linesize[i] = 1984;
-  }
-  std::vector<uint8_t> big = Slot(Quenlo::kVideoPayloadSize);
-  EXPECT_EQ(StorePacket(big.data(), Quenlo::kVideoPayloadSize, full), "");
+  const Source padded{rows.data(), 1984};
+  Stored(Video(15, 1920, 1080, {padded, padded, padded, padded}), Quenlo::kVideoPayloadSize);
 }
 
 TEST(RingSlotRefusal, MissingSourcePointers) {
-  MediaPacket video = Video(1, 4, 4);
   std::vector<uint8_t> y = Rows(4, 4), u = Rows(2, 2);
-  video.data[0] = y.data();
-  video.data[1] = u.data();  // plane 2 missing
-  video.linesize[0] = 4;
-  video.linesize[1] = 2;
-  video.linesize[2] = 2;
-  ExpectRefused(video, 256, "Failed to SendPacket(missing plane data(2))");
-
-  MediaPacket audio = Packet(MEDIA_PACKET_AUDIO);
-  audio.audio_bytes = 4;
-  ExpectRefused(audio, 256, "Failed to SendPacket(missing audio data)");
+  ExpectRefused(Video(1, 4, 4, {{y.data(), 4}, {u.data(), 2}, {nullptr, 2}}), 256,
+                "Failed to SendPacket(missing plane data(2))");
+  ExpectRefused(Audio(4, nullptr), 256, "Failed to SendPacket(missing audio data)");
 }
 
 TEST(RingSlotRefusal, NullPointerIsFineWhenNothingIsCopiedFromIt) {
-  std::vector<uint8_t> slot = Slot(64);
-  MediaPacket audio = Packet(MEDIA_PACKET_AUDIO);
-  EXPECT_EQ(StorePacket(slot.data(), 64, audio), "");
-  MediaPacket video = Video(12, 4, 0);
-  video.linesize[0] = 16;
-  EXPECT_EQ(StorePacket(slot.data(), 64, video), "");
+  Stored(Audio(0, nullptr), 64);
+  Stored(Video(12, 4, 0, {{nullptr, 16}}), 64);
 }
 
 TEST(RingSlotRefusal, NegativeStrideAndUnknownKind) {
   std::vector<uint8_t> pixels = Rows(2, 8);
-  MediaPacket p = Video(12, 2, 2);
-  p.data[0] = pixels.data() + 8;
-  p.linesize[0] = -8;
-  ExpectRefused(p, 256, "Failed to SendPacket(invalid stride(0,-8))");
+  ExpectRefused(Video(12, 2, 2, {{pixels.data() + 8, -8}}), 256,
+                "Failed to SendPacket(invalid stride(0,-8))");
   ExpectRefused(Packet(3), 256, "Failed to SendPacket(invalid kind(3))");
   ExpectRefused(Packet(0), 256, "Failed to SendPacket(invalid kind(0))");
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -10,7 +11,6 @@
 namespace {
 
 using Quenlo::ComputeVideoPlanes;
-using Quenlo::VideoPlane;
 using Quenlo::VideoPlanes;
 
 // Odd sizes make every halving and every rounding visible:
@@ -18,22 +18,21 @@ using Quenlo::VideoPlanes;
 constexpr uint32_t kW = 33;
 constexpr uint32_t kH = 17;
 
-std::vector<VideoPlane> Planes(uint32_t format, uint32_t stride0 = 0, bool flip = false,
-                               bool* flipped = nullptr) {
+VideoPlanes Table(uint32_t format, uint32_t stride0 = 0, bool flip = false) {
   VideoPlanes planes;
   EXPECT_TRUE(ComputeVideoPlanes(format, kW, kH, stride0, flip, &planes)) << "format " << format;
-  if (flipped != nullptr) *flipped = planes.flip;
-  return std::vector<VideoPlane>(planes.plane, planes.plane + planes.count);
+  return planes;
 }
 
-void ExpectPlanes(uint32_t format, const std::vector<VideoPlane>& expected) {
-  const std::vector<VideoPlane> got = Planes(format);
-  ASSERT_EQ(got.size(), expected.size()) << "format " << format;
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].offset, expected[i].offset) << "format " << format << " plane " << i;
-    EXPECT_EQ(got[i].row_bytes, expected[i].row_bytes) << "format " << format << " plane " << i;
-    EXPECT_EQ(got[i].rows, expected[i].rows) << "format " << format << " plane " << i;
-  }
+// Each plane as (offset, row bytes, rows).
+using Row = std::array<uint64_t, 3>;
+
+void ExpectPlanes(uint32_t format, const std::vector<Row>& expected, uint32_t stride0 = 0) {
+  const VideoPlanes t = Table(format, stride0);
+  std::vector<Row> got;
+  for (uint32_t i = 0; i < t.count; ++i)
+    got.push_back({t.plane[i].offset, t.plane[i].row_bytes, t.plane[i].rows});
+  EXPECT_EQ(got, expected) << "format " << format;
 }
 
 // --- Every format group: offsets, row widths, rows, 32-byte rounding ---
@@ -51,12 +50,7 @@ TEST(VideoPlaneTable, PackedTwoBytePixelFormats) {
 }
 
 TEST(VideoPlaneTable, StrideFormatsTakeTheirRowWidthFromPlaneZeroStride) {
-  for (uint32_t f : {7u, 10u, 12u}) {
-    EXPECT_EQ(Planes(f, 140).size(), 1u);
-    EXPECT_EQ(Planes(f, 140)[0].offset, 0u);
-    EXPECT_EQ(Planes(f, 140)[0].row_bytes, 140u) << "format " << f;
-    EXPECT_EQ(Planes(f, 140)[0].rows, kH);
-  }
+  for (uint32_t f : {7u, 10u, 12u}) ExpectPlanes(f, {{0, 140, 17}}, 140);
 }
 
 TEST(VideoPlaneTable, PackedThreeBytePixelFormats) {
@@ -82,9 +76,8 @@ TEST(VideoPlaneTable, TwoBytePlanesWithHalfHeightSecondPlane) {
 }
 
 TEST(VideoPlaneTable, FormatsWithoutPayload) {
-  for (uint32_t f : {0u, 8u, 13u, 25u, 100u, 0xFFFFFFFFu}) {
-    EXPECT_TRUE(Planes(f, 140, true).empty()) << "format " << f;
-  }
+  for (uint32_t f : {0u, 8u, 13u, 25u, 100u, 0xFFFFFFFFu})
+    EXPECT_EQ(Table(f, 140, true).count, 0u) << "format " << f;
 }
 
 TEST(VideoPlaneTable, RoundingKeepsExactMultiplesOf32) {
@@ -103,14 +96,10 @@ TEST(VideoPlaneTable, RoundingKeepsExactMultiplesOf32) {
 
 TEST(VideoPlaneFlip, OnlyStrideAndThreeByteFormatsFlip) {
   for (uint32_t f = 0; f <= 25; ++f) {
-    bool flipped = true;
-    Planes(f, 140, true, &flipped);
     const bool flippable = f == 7 || f == 9 || f == 10 || f == 11 || f == 12;
-    EXPECT_EQ(flipped, flippable) << "format " << f;
+    EXPECT_EQ(Table(f, 140, true).flip, flippable) << "format " << f;
   }
-  bool flipped = true;
-  Planes(12, 140, false, &flipped);
-  EXPECT_FALSE(flipped);
+  EXPECT_FALSE(Table(12, 140, false).flip);
 }
 
 // --- Pixel-count bound in 64 bits ---

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
-#include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "BrisqFramework/Common/BrisqHandle.h"
 #include "BrisqFramework/Common/BrisqRefCount.h"
 #include "BrisqFramework/IO/BrisqSharedMemory.h"
 #include "Quenlo/ChannelObjectNames.h"
@@ -23,17 +23,14 @@
 namespace Quenlo {
 namespace {
 
+using BrisqFramework::BrisqAnsiFromWide;
 using BrisqFramework::BrisqRef;
 using BrisqFramework::MakeBrisqRef;
 using test_support::LogCapture;
 using test_support::LogClock;
+using Lines = std::vector<test_support::LogMessage>;  // (severity, message)
 
-// --- Helpers ------------------------------------------------------------------
-
-// A pipe name no other test or run uses.
 std::wstring UniquePipe() { return test_support::UniqueName(L"ring"); }
-
-std::vector<std::string> Messages(const LogCapture& capture) { return capture.MessageTexts(); }
 
 // A packed 4-byte frame (format 12) whose byte at (row, x) is Pixel(row, x).
 uint8_t Pixel(uint32_t row, uint32_t x) { return static_cast<uint8_t>(row * 7 + x); }
@@ -43,7 +40,7 @@ struct Frame {
   MediaPacket packet;
 };
 
-Frame MakeFrame(uint32_t w, uint32_t h, uint32_t format = 12, bool flip = false) {
+Frame MakeFrame(uint32_t w, uint32_t h, bool flip = false) {
   Frame f;
   const uint32_t stride = w * 4;
   f.pixels.resize(static_cast<size_t>(stride) * h + 1);
@@ -53,7 +50,7 @@ Frame MakeFrame(uint32_t w, uint32_t h, uint32_t format = 12, bool flip = false)
   f.packet.kind = MEDIA_PACKET_VIDEO;
   f.packet.width = w;
   f.packet.height = h;
-  f.packet.format = format;
+  f.packet.format = 12;
   f.packet.flip = flip ? 1 : 0;
   f.packet.video_info0 = 0xC0DE;
   f.packet.video_info1 = 30;
@@ -81,15 +78,18 @@ const uint8_t* SlotPayload(const PipeMemory& memory, uint32_t slot, RingKind kin
 
 // Little-endian reads at a byte offset, for the tests that pin the layout
 // with the peer's literal numbers rather than the code's constants.
-uint32_t U32At(const uint8_t* base, size_t offset) {
-  uint32_t v;
+template <typename T>
+T At(const uint8_t* base, size_t offset) {
+  T v;
   std::memcpy(&v, base + offset, sizeof(v));
   return v;
 }
-uint64_t U64At(const uint8_t* base, size_t offset) {
-  uint64_t v;
-  std::memcpy(&v, base + offset, sizeof(v));
-  return v;
+
+// Each (offset, value) a u32 at `base`.
+void ExpectFields(const uint8_t* base, std::initializer_list<std::pair<size_t, uint32_t>> fields,
+                  const char* what) {
+  for (const auto& [offset, value] : fields)
+    EXPECT_EQ(At<uint32_t>(base, offset), value) << what << " offset " << offset;
 }
 
 // --- Child process role -------------------------------------------------------------
@@ -110,9 +110,7 @@ int RunChildRole(int argc, LPWSTR* argv) {
   if (!reader->ReadPacket(&packet)) return 11;
   if (packet.width != w || packet.height != h || packet.format != 12) return 12;
   if (packet.timestamp != 0x1234567890ull || packet.linesize[0] != int32_t(w * 4)) return 13;
-  for (uint32_t r = 0; r < h; ++r)
-    for (uint32_t x = 0; x < w * 4; ++x)
-      if (packet.data[0][size_t(r) * w * 4 + x] != Pixel(r, x)) return 14;
+  if (std::memcmp(packet.data[0], MakeFrame(w, h).pixels.data(), size_t{w} * h * 4) != 0) return 14;
   if (HeaderOf(*reader).info0 != 0xC0DE) return 15;
   return 0;
 }
@@ -127,12 +125,6 @@ int CheckChildRole() {
   return 0;
 }
 [[maybe_unused]] const int g_child_role_checked = CheckChildRole();
-
-int RunChild(const std::wstring& arguments) {
-  test_support::ChildProcess child;
-  if (!child.StartSelf(L"--ring-child " + arguments)) return -1;
-  return static_cast<int>(child.Wait(std::chrono::seconds(60)));
-}
 
 // --- Names and lifecycle ---------------------------------------------------------------
 
@@ -175,12 +167,10 @@ TEST(PipeMemoryNamespace, RefusedGlobalMappingIsMadeLocalAndFoundByTheReader) {
   ASSERT_TRUE(writer->Create(f.packet));
   ASSERT_TRUE(writer->SendPacket(f.packet, 1));
   EXPECT_EQ(seam.Created(), (std::vector<std::wstring>{global, local, global, local}));
-  const std::string ansi = BrisqFramework::BrisqAnsiFromWide(global.c_str());
-  EXPECT_EQ(Messages(capture),
-            std::vector<std::string>{
-                "Failed to Create(" + ansi + ") in the global namespace(access denied), created " +
-                BrisqFramework::BrisqAnsiFromWide(local.c_str()) + " instead"});
-  EXPECT_EQ(capture.Lines()[0].severity, 1) << "a WARNING";
+  const std::string warning = "Failed to Create(" + BrisqAnsiFromWide(global.c_str()) +
+                              ") in the global namespace(access denied), created " +
+                              BrisqAnsiFromWide(local.c_str()) + " instead";
+  EXPECT_EQ(capture.Messages(), (Lines{{1, warning}})) << "a WARNING";
 
   BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(global.c_str());
   ASSERT_TRUE(reader->Open());
@@ -228,10 +218,10 @@ TEST(PipeMemoryLifecycle, OpenOfAMissingRingLogsAndStaysEmpty) {
   EXPECT_TRUE(reader->IsEmpty());
   MediaPacket packet;
   EXPECT_FALSE(reader->ReadPacket(&packet));
-  const std::vector<std::string> lines = Messages(capture);
+  const std::vector<std::string> lines = capture.MessageTexts();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("Failed to OpenFileMapping(2,", 0), 0u) << lines[0];
-  EXPECT_EQ(lines[1], "Failed to Open(" + BrisqFramework::BrisqAnsiFromWide(name.c_str()) + ")");
+  EXPECT_EQ(lines[1], "Failed to Open(" + BrisqAnsiFromWide(name.c_str()) + ")");
 }
 
 TEST(PipeMemoryLifecycle, CreateOverASmallerMappingOfTheSameNameFails) {
@@ -242,10 +232,10 @@ TEST(PipeMemoryLifecycle, CreateOverASmallerMappingOfTheSameNameFails) {
   BrisqRef<PipeMemoryVideo> video = MakeBrisqRef<PipeMemoryVideo>(name.c_str());
   EXPECT_FALSE(video->Create(MakeFrame(2, 2).packet));
   EXPECT_TRUE(video->IsEmpty());
-  const std::vector<std::string> lines = Messages(capture);
+  const std::vector<std::string> lines = capture.MessageTexts();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("Failed to MapViewOfFile(", 0), 0u) << lines[0];
-  EXPECT_EQ(lines[1], "Failed to Map(" + BrisqFramework::BrisqAnsiFromWide(name.c_str()) + ")");
+  EXPECT_EQ(lines[1], "Failed to Map(" + BrisqAnsiFromWide(name.c_str()) + ")");
 }
 
 TEST(PipeMemoryLifecycle, NothingIsSentOrReadWithoutAMapping) {
@@ -257,67 +247,70 @@ TEST(PipeMemoryLifecycle, NothingIsSentOrReadWithoutAMapping) {
   EXPECT_TRUE(capture.Lines().empty());
 }
 
+// Sends `p`, which must be refused with the ERROR line `error` and leave the
+// ring open and as it was.
+template <typename Ring>
+void ExpectRefused(Ring& writer, const MediaPacket& p, const std::string& error) {
+  const int32_t last_index = HeaderOf(writer).last_index;
+  const int32_t index = writer.Index();
+  LogCapture capture{LogClock::kDriven};
+  EXPECT_FALSE(writer.SendPacket(p, 1));
+  EXPECT_EQ(capture.Messages(), (Lines{{2, error}}));
+  EXPECT_EQ(HeaderOf(writer).last_index, last_index);
+  EXPECT_EQ(writer.Index(), index);
+  EXPECT_FALSE(writer.IsEmpty()) << "the buffer stays open";
+}
+
 // --- The video writer -------------------------------------------------------------------
 
 class VideoRing : public ::testing::Test {
  protected:
-  void SetUp() override {
-    pipe_ = UniquePipe();
-    name_ = PipeMemoryVideo::MappingName(0, pipe_.c_str());
-    writer_ = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
+  // Creates the ring with `p` as its first packet and sends `p` `sends` times.
+  bool Start(const MediaPacket& p, int sends) {
+    if (!writer_->Create(p)) return false;
+    for (int i = 0; i < sends; ++i)
+      if (!writer_->SendPacket(p, 1)) return false;
+    return true;
   }
-  std::wstring pipe_;
-  std::wstring name_;
-  BrisqRef<PipeMemoryVideo> writer_;
+  BrisqRef<PipeMemoryVideo> OpenReader() {
+    BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
+    EXPECT_TRUE(reader->Open());
+    return reader;
+  }
+
+  const std::wstring pipe_ = UniquePipe();
+  const std::wstring name_ = PipeMemoryVideo::MappingName(0, pipe_.c_str());
+  BrisqRef<PipeMemoryVideo> writer_ = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
 };
 
 TEST_F(VideoRing, FullHdFrameIsStoredAndOneColumnMoreIsRefused) {
   Frame full = MakeFrame(1920, 1080);
-  ASSERT_TRUE(writer_->Create(full.packet));
-  ASSERT_TRUE(writer_->SendPacket(full.packet, 1));
+  ASSERT_TRUE(Start(full.packet, 1));
   EXPECT_EQ(HeaderOf(*writer_).last_index, 0);
   const uint8_t* stored = SlotPayload(*writer_, 0, RingKind::kVideo);
   EXPECT_EQ(std::memcmp(stored, full.pixels.data(), kVideoPayloadSize), 0);
-
-  LogCapture capture{LogClock::kDriven};
-  Frame wide = MakeFrame(1921, 1080);
-  EXPECT_FALSE(writer_->SendPacket(wide.packet, 1));
-  EXPECT_EQ(Messages(capture),
-            std::vector<std::string>{"Failed to SendPacket(invalid video size(1921,1080)"});
-  EXPECT_EQ(capture.Lines()[0].severity, 2);
-  EXPECT_EQ(HeaderOf(*writer_).last_index, 0);
   EXPECT_EQ(writer_->Index(), 1);
-  EXPECT_FALSE(writer_->IsEmpty()) << "the buffer stays open";
+  ExpectRefused(*writer_, MakeFrame(1921, 1080).packet,
+                "Failed to SendPacket(invalid video size(1921,1080)");
 }
 
 TEST_F(VideoRing, FrameWhosePixelCountWrapsIn32BitsIsRefused) {
   Frame small = MakeFrame(2, 2);
-  ASSERT_TRUE(writer_->Create(small.packet));
-  ASSERT_TRUE(writer_->SendPacket(small.packet, 1));
-  LogCapture capture{LogClock::kDriven};
+  ASSERT_TRUE(Start(small.packet, 1));
   MediaPacket huge = small.packet;  // 16 bytes of pixels behind a 65536 x 65536 claim
   huge.width = 65536;
   huge.height = 65536;
-  EXPECT_FALSE(writer_->SendPacket(huge, 1));
-  EXPECT_EQ(Messages(capture),
-            std::vector<std::string>{"Failed to SendPacket(invalid video size(65536,65536)"});
-  EXPECT_EQ(HeaderOf(*writer_).last_index, 0);
-  EXPECT_EQ(writer_->Index(), 1);
+  ExpectRefused(*writer_, huge, "Failed to SendPacket(invalid video size(65536,65536)");
 }
 
 TEST_F(VideoRing, StrideThatOverrunsTheSlotIsRefused) {
   Frame small = MakeFrame(2, 2);
-  ASSERT_TRUE(writer_->Create(small.packet));
-  LogCapture capture{LogClock::kDriven};
+  ASSERT_TRUE(Start(small.packet, 0));
   MediaPacket wide = small.packet;
   wide.width = 1000;
   wide.height = 1000;
   wide.linesize[0] = 10000;  // 10 MB of rows for a slot of 8294400 bytes
-  EXPECT_FALSE(writer_->SendPacket(wide, 1));
-  EXPECT_EQ(
-      Messages(capture),
-      std::vector<std::string>{"Failed to SendPacket(video frame too large(10000000,8294400))"});
-  EXPECT_EQ(writer_->Index(), 0);
+  ExpectRefused(*writer_, wide, "Failed to SendPacket(video frame too large(10000000,8294400))");
 }
 
 TEST_F(VideoRing, ThreePacketsWrapTheWriterToSlotZero) {
@@ -337,34 +330,23 @@ TEST_F(VideoRing, ThreePacketsWrapTheWriterToSlotZero) {
 // record and payload after two packets.
 TEST_F(VideoRing, HeaderAndSlotBytesSitWhereThePeerReadsThem) {
   Frame f = MakeFrame(8, 8);
-  ASSERT_TRUE(writer_->Create(f.packet));
-  ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
+  ASSERT_TRUE(Start(f.packet, 1));
   f.packet.timestamp = 0x1122334455667788ull;
   ASSERT_TRUE(writer_->SendPacket(f.packet, 0));
   const uint8_t* base = writer_->Header();
-  const struct {
-    size_t offset;
-    uint32_t value;
-  } header[] = {{0, 0}, {4, 1}, {8, 8294568}, {12, 3}, {24, 0xC0DE}, {28, 30}, {32, 2}, {36, 0}};
-  for (const auto& field : header) {
-    EXPECT_EQ(U32At(base, field.offset), field.value) << "header offset " << field.offset;
-  }
+  ExpectFields(base,
+               {{0, 0}, {4, 1}, {8, 8294568}, {12, 3}, {24, 0xC0DE}, {28, 30}, {32, 2}, {36, 0}},
+               "header");
   const uint8_t* slot1 = base + 48 + 8294568;
-  const struct {
-    size_t offset;
-    uint32_t value;
-  } record[] = {{0, 2}, {16, 8}, {20, 8}, {28, 0xC0DE}, {32, 30}, {36, 12}, {120, 32}};
-  for (const auto& field : record) {
-    EXPECT_EQ(U32At(slot1, field.offset), field.value) << "record offset " << field.offset;
-  }
-  EXPECT_EQ(U64At(slot1, 160), 0x1122334455667788ull);
+  ExpectFields(slot1, {{0, 2}, {16, 8}, {20, 8}, {28, 0xC0DE}, {32, 30}, {36, 12}, {120, 32}},
+               "record");
+  EXPECT_EQ(At<uint64_t>(slot1, 160), 0x1122334455667788ull);
   EXPECT_EQ(std::memcmp(slot1 + 168, f.pixels.data(), 8 * 8 * 4), 0);
 }
 
 TEST_F(VideoRing, FlipFlagStoresRowsBottomUp) {
-  Frame f = MakeFrame(5, 3, 12, /*flip=*/true);
-  ASSERT_TRUE(writer_->Create(f.packet));
-  ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
+  Frame f = MakeFrame(5, 3, /*flip=*/true);
+  ASSERT_TRUE(Start(f.packet, 1));
   const uint8_t* stored = SlotPayload(*writer_, 0, RingKind::kVideo);
   for (uint32_t r = 0; r < 3; ++r)
     for (uint32_t x = 0; x < 20; ++x)
@@ -382,8 +364,7 @@ TEST_F(VideoRing, FormatsWithoutPayloadAdvanceTheRing) {
   EXPECT_EQ(HeaderOf(*writer_).last_index, 1);
   const uint8_t* stored = SlotPayload(*writer_, 0, RingKind::kVideo);
   for (size_t i = 0; i < 64; ++i) ASSERT_EQ(stored[i], 0) << "byte " << i;
-  BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
-  ASSERT_TRUE(reader->Open());
+  BrisqRef<PipeMemoryVideo> reader = OpenReader();
   MediaPacket out;
   ASSERT_TRUE(reader->ReadPacket(&out));
   EXPECT_EQ(out.format, 13u);
@@ -399,8 +380,7 @@ TEST_F(VideoRing, LateReaderStartsAtTheSlotWrittenLast) {
     f.packet.timestamp = stamp;
     ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
   }
-  BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
-  ASSERT_TRUE(reader->Open());
+  BrisqRef<PipeMemoryVideo> reader = OpenReader();
   EXPECT_EQ(reader->Index(), -1);
   MediaPacket out;
   ASSERT_TRUE(reader->ReadPacket(&out));
@@ -414,9 +394,10 @@ TEST_F(VideoRing, LateReaderStartsAtTheSlotWrittenLast) {
 TEST_F(VideoRing, ReaderInAnotherProcessSeesTheSameBytes) {
   Frame f = MakeFrame(320, 240);
   f.packet.timestamp = 0x1234567890ull;
-  ASSERT_TRUE(writer_->Create(f.packet));
-  ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
-  EXPECT_EQ(RunChild(L"video-read " + pipe_ + L" 320 240"), 0);
+  ASSERT_TRUE(Start(f.packet, 1));
+  test_support::ChildProcess child;
+  ASSERT_TRUE(child.StartSelf(L"--ring-child video-read " + pipe_ + L" 320 240"));
+  EXPECT_EQ(child.Wait(std::chrono::seconds(60)), 0u);
 }
 
 // --- Hostile rings --------------------------------------------------------------------------
@@ -431,10 +412,8 @@ void Poke(const std::wstring& name, size_t offset, uint32_t value) {
 
 TEST_F(VideoRing, HostileHeaderIsSkippedWithAnErrorLine) {
   Frame f = MakeFrame(4, 4);
-  ASSERT_TRUE(writer_->Create(f.packet));
-  ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
-  BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
-  ASSERT_TRUE(reader->Open());
+  ASSERT_TRUE(Start(f.packet, 1));
+  BrisqRef<PipeMemoryVideo> reader = OpenReader();
 
   LogCapture capture{LogClock::kDriven};
   MediaPacket out;
@@ -444,20 +423,15 @@ TEST_F(VideoRing, HostileHeaderIsSkippedWithAnErrorLine) {
   Poke(name_, kHeaderLastIndex, 0x7FFFFFFF);
   EXPECT_FALSE(reader->ReadPacket(&out));
   EXPECT_EQ(reader->Index(), -1);
-  EXPECT_EQ(
-      Messages(capture),
-      (std::vector<std::string>{"Failed to ReadPacket(invalid ring header(8294568,1000,33178320))",
-                                "Failed to ReadPacket(invalid lastIndex(2147483647,3))"}));
-  for (const auto& line : capture.Lines()) EXPECT_EQ(line.severity, 2);
+  EXPECT_EQ(capture.Messages(),
+            (Lines{{2, "Failed to ReadPacket(invalid ring header(8294568,1000,33178320))"},
+                   {2, "Failed to ReadPacket(invalid lastIndex(2147483647,3))"}}));
 }
 
 TEST_F(VideoRing, HostileSlotIsSkippedAndTheNextOneRead) {
   Frame f = MakeFrame(4, 4);
-  ASSERT_TRUE(writer_->Create(f.packet));
-  ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
-  ASSERT_TRUE(writer_->SendPacket(f.packet, 1));
-  BrisqRef<PipeMemoryVideo> reader = MakeBrisqRef<PipeMemoryVideo>(name_.c_str());
-  ASSERT_TRUE(reader->Open());
+  ASSERT_TRUE(Start(f.packet, 2));
+  BrisqRef<PipeMemoryVideo> reader = OpenReader();
   const size_t slot0 = kRingHeaderSize;
   Poke(name_, kHeaderLastIndex, 0);
   Poke(name_, slot0 + 16, 65536);  // width
@@ -469,22 +443,17 @@ TEST_F(VideoRing, HostileSlotIsSkippedAndTheNextOneRead) {
   for (uint8_t* d : out.data) EXPECT_EQ(d, nullptr);
   ASSERT_TRUE(reader->ReadPacket(&out));
   EXPECT_EQ(out.width, 4u);
-  EXPECT_EQ(Messages(capture),
-            std::vector<std::string>{"Failed to ReadPacket(invalid video size(65536,65536)"});
+  EXPECT_EQ(capture.Messages(),
+            (Lines{{2, "Failed to ReadPacket(invalid video size(65536,65536)"}}));
 }
 
 // --- Audio ----------------------------------------------------------------------------------
 
 class AudioRing : public ::testing::Test {
  protected:
-  void SetUp() override {
-    name_ = PipeMemoryAudio::MappingName(3, UniquePipe().c_str());
-    writer_ = MakeBrisqRef<PipeMemoryAudio>(name_.c_str());
-    reader_ = MakeBrisqRef<PipeMemoryAudio>(name_.c_str());
-  }
-  std::wstring name_;
-  BrisqRef<PipeMemoryAudio> writer_;
-  BrisqRef<PipeMemoryAudio> reader_;
+  const std::wstring name_ = PipeMemoryAudio::MappingName(3, UniquePipe().c_str());
+  BrisqRef<PipeMemoryAudio> writer_ = MakeBrisqRef<PipeMemoryAudio>(name_.c_str());
+  BrisqRef<PipeMemoryAudio> reader_ = MakeBrisqRef<PipeMemoryAudio>(name_.c_str());
 };
 
 TEST_F(AudioRing, OversizedPayloadIsRefusedAndTheRingUnchanged) {
@@ -492,12 +461,8 @@ TEST_F(AudioRing, OversizedPayloadIsRefusedAndTheRingUnchanged) {
   std::vector<uint8_t> too_big(122881, 0x22);
   ASSERT_TRUE(writer_->Create(Audio(fits, 1)));
   ASSERT_TRUE(writer_->SendPacket(Audio(fits, 1), 1));
-  LogCapture capture{LogClock::kDriven};
-  EXPECT_FALSE(writer_->SendPacket(Audio(too_big, 2), 1));
-  EXPECT_EQ(Messages(capture),
-            std::vector<std::string>{"Failed to SendPacket(audio data too large(122881,122880))"});
-  EXPECT_EQ(HeaderOf(*writer_).last_index, 0);
-  EXPECT_EQ(writer_->Index(), 1);
+  ExpectRefused(*writer_, Audio(too_big, 2),
+                "Failed to SendPacket(audio data too large(122881,122880))");
   EXPECT_EQ(SlotPayload(*writer_, 1, RingKind::kAudio)[0], 0) << "the next slot stays untouched";
 }
 
@@ -506,14 +471,10 @@ TEST_F(AudioRing, HeaderAndSlotBytesSitWhereThePeerReadsThem) {
   ASSERT_TRUE(writer_->Create(Audio(samples, 7)));
   ASSERT_TRUE(writer_->SendPacket(Audio(samples, 7), 1));
   const uint8_t* base = writer_->Header();
-  EXPECT_EQ(U32At(base, 8), 123048u);
-  EXPECT_EQ(U32At(base, 24), 1u);
-  EXPECT_EQ(U32At(base, 28), 44100u);
-  EXPECT_EQ(U32At(base, 36), 1u);
+  ExpectFields(base, {{8, 123048}, {24, 1}, {28, 44100}, {36, 1}}, "header");
   const uint8_t* slot0 = base + 48;
-  EXPECT_EQ(U32At(slot0, 0), 1u);
-  EXPECT_EQ(U32At(slot0, 152), 100u);
-  EXPECT_EQ(U64At(slot0, 160), 7u);
+  ExpectFields(slot0, {{0, 1}, {152, 100}}, "record");
+  EXPECT_EQ(At<uint64_t>(slot0, 160), 7u);
   EXPECT_EQ(slot0[168], 0x5A);
   EXPECT_EQ(slot0[168 + 99], 0x5A);
 }

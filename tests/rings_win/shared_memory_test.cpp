@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "BrisqFramework/Common/BrisqCore.h"
-#include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/unique_name.h"
 
@@ -17,10 +15,9 @@ namespace {
 
 using test_support::LogCapture;
 using test_support::LogClock;
+using Lines = std::vector<test_support::LogMessage>;  // (severity, message)
 
 std::wstring UniqueName() { return L"Global\\" + test_support::UniqueName(L"mapping"); }
-
-std::vector<std::string> Messages(const LogCapture& capture) { return capture.MessageTexts(); }
 
 // --- Sharing bytes through a name --------------------------------------------
 
@@ -76,12 +73,9 @@ TEST(SharedMemoryFailure, OpenOfAMissingNameLogsCodeNameAndText) {
   const std::wstring name = UniqueName();
   EXPECT_FALSE(reader.Open(name.c_str()));
   EXPECT_FALSE(reader.HasMapping());
-  const std::vector<std::string> lines = Messages(capture);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "Failed to OpenFileMapping(2," + BrisqAnsiFromWide(name.c_str()) + "," +
-                          BrisqErrorText(ERROR_FILE_NOT_FOUND) + ")");
-  ASSERT_EQ(capture.Lines().size(), 1u);
-  EXPECT_EQ(capture.Lines()[0].severity, 2);
+  EXPECT_EQ(capture.Messages(),
+            (Lines{{2, "Failed to OpenFileMapping(2," + BrisqAnsiFromWide(name.c_str()) + "," +
+                           BrisqErrorText(ERROR_FILE_NOT_FOUND) + ")"}}));
 }
 
 TEST(SharedMemoryFailure, CreateOfZeroBytesLogsCodeAndText) {
@@ -89,10 +83,9 @@ TEST(SharedMemoryFailure, CreateOfZeroBytesLogsCodeAndText) {
   BrisqSharedMemory writer;
   EXPECT_FALSE(writer.Create(UniqueName().c_str(), 0));  // the page file needs a size
   EXPECT_FALSE(writer.HasMapping());
-  const std::vector<std::string> lines = Messages(capture);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "Failed to CreateFileMapping(87," +
-                          std::string(BrisqErrorText(ERROR_INVALID_PARAMETER)) + ")");
+  EXPECT_EQ(capture.Messages(),
+            (Lines{{2, "Failed to CreateFileMapping(87," +
+                           std::string(BrisqErrorText(ERROR_INVALID_PARAMETER)) + ")"}}));
 }
 
 TEST(SharedMemoryFailure, MapWithoutMappingFailsSilently) {
@@ -112,7 +105,7 @@ TEST(SharedMemoryFailure, MappingMoreThanTheMappingHoldsIsRefused) {
   EXPECT_FALSE(reader.Map(1 << 20));
   EXPECT_EQ(reader.View(), nullptr);
   EXPECT_EQ(reader.MappedSize(), 0u);
-  const std::vector<std::string> lines = Messages(capture);
+  const std::vector<std::string> lines = capture.MessageTexts();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("Failed to MapViewOfFile(", 0), 0u) << lines[0];
 }
