@@ -81,27 +81,25 @@ TEST(InteractionEngineDefaults, NewEngineHoldsTheDefaultVote) {
 // --- Normalization: what is trimmed and what is upper-cased ----------------
 
 TEST(InteractionEngineNormalization, TrimsExactlyTheSixAsciiSpaces) {
-  expect_normalized({
-      {" \t\n\v\f\rx \t\n\v\f\r", "X"},
-      {" a b ", "A B"},  // inner space kept
-      {"\x1Fq\x1C", "\x1FQ\x1C"},
-      {"\xA0q\x85", "\xA0Q\x85"},
-      {"\xC2\xA0q", "\xC2\xA0Q"},                                  // U+00A0
-      {"\xE3\x80\x80q\xE3\x80\x80", "\xE3\x80\x80Q\xE3\x80\x80"},  // ideographic space stays
-      {" \t ", ""},
-      {"", ""},
-      {std::string("\0a", 2), std::string("\0A", 2)},
-  });
+  // An inner space is kept; other controls, U+00A0 and the ideographic space stay.
+  expect_normalized({{" \t\n\v\f\rx \t\n\v\f\r", "X"},
+                     {" a b ", "A B"},
+                     {"\x1Fq\x1C", "\x1FQ\x1C"},
+                     {"\xA0q\x85", "\xA0Q\x85"},
+                     {"\xC2\xA0q", "\xC2\xA0Q"},
+                     {"\xE3\x80\x80q\xE3\x80\x80", "\xE3\x80\x80Q\xE3\x80\x80"},
+                     {" \t ", ""},
+                     {"", ""},
+                     {std::string("\0a", 2), std::string("\0A", 2)}});
 }
 
 TEST(InteractionEngineNormalization, UpperCasesOnlyAsciiLetters) {
-  expect_normalized({
-      {"azAZ09`{@[_-", "AZAZ09`{@[_-"},
-      {"\xC3\xA9\xC3\x9F", "\xC3\xA9\xC3\x9F"},  // éß
-      {"\xEF\xBD\x81", "\xEF\xBD\x81"},          // full-width a
-      {"\xE4\xB8\x80yes", "\xE4\xB8\x80YES"},
-      {"\xFF\x80\xE0", "\xFF\x80\xE0"},
-  });
+  // Also not: é, ß and a full-width a.
+  expect_normalized({{"azAZ09`{@[_-", "AZAZ09`{@[_-"},
+                     {"\xC3\xA9\xC3\x9F", "\xC3\xA9\xC3\x9F"},
+                     {"\xEF\xBD\x81", "\xEF\xBD\x81"},
+                     {"\xE4\xB8\x80yes", "\xE4\xB8\x80YES"},
+                     {"\xFF\x80\xE0", "\xFF\x80\xE0"}});
 }
 
 // --- configure: exact texts, order of the checks, nothing changed on a throw -
