@@ -166,18 +166,16 @@ TEST(LiveEventFields, NumbersGiveTheirDigitsOtherKindsGiveNothing) {
 }
 
 TEST(LiveEventFields, CommentWithoutIdOrContentIsDroppedAlone) {
-  const char* const bad[] = {
-      "{\"msg_type\":2,\"content\":\"c\"}",
-      "{\"msg_type\":2,\"msg_id\":\"\",\"content\":\"c\"}",
-      "{\"msg_type\":2,\"msg_id\":null,\"content\":\"c\"}",
-      "{\"msg_type\":2,\"msg_id\":{},\"content\":\"c\"}",
-      "{\"msg_type\":2,\"msg_id\":\"m\"}",
-      "{\"msg_type\":2,\"msg_id\":\"m\",\"content\":\"\"}",
-      "{\"msg_type\":2,\"msg_id\":\"m\",\"content\":false}",
-      "{\"msg_type\":2,\"msg_id\":\"m\",\"content\":[\"c\"]}",
-  };
-  for (const char* b : bad) {
-    EXPECT_EQ(summary_of("[" + comment("1") + "," + b + "," + comment("2") + "]"), "1 2") << b;
+  // Members after "msg_type":2.
+  for (const char* bad :
+       {"\"content\":\"c\"", "\"msg_id\":\"\",\"content\":\"c\"",
+        "\"msg_id\":null,\"content\":\"c\"", "\"msg_id\":{},\"content\":\"c\"", "\"msg_id\":\"m\"",
+        "\"msg_id\":\"m\",\"content\":\"\"", "\"msg_id\":\"m\",\"content\":false",
+        "\"msg_id\":\"m\",\"content\":[\"c\"]"}) {
+    EXPECT_EQ(
+        summary_of("[" + comment("1") + ",{\"msg_type\":2," + bad + "}," + comment("2") + "]"),
+        "1 2")
+        << bad;
   }
   // Content of white space only is not empty here (trimming belongs to the
   // vote engine).
