@@ -30,7 +30,8 @@ InteractionEngine voting_engine(std::initializer_list<std::string> contents = {}
   return engine;
 }
 
-// The engine in one line: "title | token=label:votes ... | total_votes idle|voting | candidates".
+// The engine in one line: "title | token=label:votes ... | total_votes idle|voting | number of
+// candidates".
 std::string state(const InteractionEngine& engine) {
   std::string out = engine.title + " |";
   for (const InteractionChoice& c : engine.choices) {
@@ -47,8 +48,9 @@ std::string describe(const CommentCandidate& c) {
 // The candidates, newest first, as "msg_id/nickname/content" separated by ", ".
 std::string candidates(const InteractionEngine& engine) {
   std::string out;
-  for (const CommentCandidate& c : engine.candidates)
+  for (const CommentCandidate& c : engine.candidates) {
     out += (out.empty() ? "" : ", ") + describe(c);
+  }
   return out;
 }
 
