@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <random>
 #include <set>
 #include <string>
@@ -11,36 +12,31 @@
 namespace tessaly {
 namespace {
 
+// Offers the ids in turn: '+' for each one accepted, '-' for each one refused.
+std::string offer(MessageDeduper& deduper, std::initializer_list<std::string> ids) {
+  std::string outcomes;
+  for (const std::string& id : ids) outcomes += deduper.accept(id) ? '+' : '-';
+  return outcomes;
+}
+
 // --- Repeats are refused, and refusing does not refresh an id's age ---------
 
 TEST(MessageDeduperRepeats, SecondDeliveryOfAnIdIsRefused) {
   MessageDeduper deduper(20000);
-  EXPECT_TRUE(deduper.accept("7001"));
-  EXPECT_FALSE(deduper.accept("7001"));
-  EXPECT_FALSE(deduper.accept("7001"));
+  EXPECT_EQ(offer(deduper, {"7001", "7001", "7001"}), "+--");
   EXPECT_EQ(deduper.size(), 1u);
 }
 
 TEST(MessageDeduperRepeats, RefusalDoesNotMoveTheIdToTheBack) {
   MessageDeduper deduper(2);
-  ASSERT_TRUE(deduper.accept("a"));
-  ASSERT_TRUE(deduper.accept("b"));
-  EXPECT_FALSE(deduper.accept("a"));  // must not make "a" the newest
-  EXPECT_TRUE(deduper.accept("c"));   // so "a", still the oldest, goes
-  EXPECT_FALSE(deduper.accept("b"));
-  EXPECT_TRUE(deduper.accept("a"));
+  // The refused "a" must not become the newest: "a", still the oldest, makes way for "c".
+  EXPECT_EQ(offer(deduper, {"a", "b", "a", "c", "b", "a"}), "++-+-+");
 }
 
 TEST(MessageDeduperRepeats, IdsAreComparedByteForByte) {
   MessageDeduper deduper(100);
-  EXPECT_TRUE(deduper.accept("abc"));
-  EXPECT_TRUE(deduper.accept("ABC"));
-  EXPECT_TRUE(deduper.accept("abc "));
-  EXPECT_TRUE(deduper.accept("ab"));
-  EXPECT_TRUE(deduper.accept(std::string("ab\0c", 4)));
-  EXPECT_TRUE(deduper.accept("评论"));
-  EXPECT_FALSE(deduper.accept(std::string("ab\0c", 4)));
-  EXPECT_FALSE(deduper.accept("评论"));
+  const std::string nul("ab\0c", 4);
+  EXPECT_EQ(offer(deduper, {"abc", "ABC", "abc ", "ab", nul, "评论", nul, "评论"}), "++++++--");
   EXPECT_EQ(deduper.size(), 6u);
 }
 
@@ -48,17 +44,14 @@ TEST(MessageDeduperRepeats, IdsAreComparedByteForByte) {
 
 TEST(MessageDeduperRefusals, EmptyIdIsRefusedAndNotRecorded) {
   MessageDeduper deduper(1);
-  EXPECT_FALSE(deduper.accept(""));
+  EXPECT_EQ(offer(deduper, {""}), "-");
   EXPECT_EQ(deduper.size(), 0u);
-  EXPECT_TRUE(deduper.accept("x"));
-  EXPECT_FALSE(deduper.accept(""));
-  EXPECT_FALSE(deduper.accept("x"));  // the empty id evicted nothing
+  EXPECT_EQ(offer(deduper, {"x", "", "x"}), "+--");  // the empty id evicted nothing
 }
 
 TEST(MessageDeduperRefusals, ZeroCapacityRefusesEverything) {
   MessageDeduper deduper(0);
-  EXPECT_FALSE(deduper.accept("1"));
-  EXPECT_FALSE(deduper.accept("2"));
+  EXPECT_EQ(offer(deduper, {"1", "2"}), "--");
   EXPECT_EQ(deduper.size(), 0u);
 }
 
@@ -66,19 +59,13 @@ TEST(MessageDeduperRefusals, ZeroCapacityRefusesEverything) {
 
 TEST(MessageDeduperForget, ForgottenIdIsAcceptedAgainAndFreesItsPlace) {
   MessageDeduper deduper(3);
-  ASSERT_TRUE(deduper.accept("a"));
-  ASSERT_TRUE(deduper.accept("b"));
-  ASSERT_TRUE(deduper.accept("c"));
+  ASSERT_EQ(offer(deduper, {"a", "b", "c"}), "+++");
   deduper.forget("c");  // the newest
   deduper.forget("a");  // the oldest
   deduper.forget("x");  // never seen: nothing
   EXPECT_EQ(deduper.size(), 1u);
-  EXPECT_TRUE(deduper.accept("c"));
-  EXPECT_TRUE(deduper.accept("a"));
-  // Three remembered again (b, c, a): the next id pushes out b, the oldest.
-  EXPECT_TRUE(deduper.accept("d"));
-  EXPECT_TRUE(deduper.accept("b"));
-  EXPECT_FALSE(deduper.accept("a"));
+  // c and a come back; with b, c, a remembered, "d" pushes out b, the oldest.
+  EXPECT_EQ(offer(deduper, {"c", "a", "d", "b", "a"}), "++++-");
 }
 
 // --- The window: counted in distinct accepted ids, oldest forgotten first ----
@@ -89,21 +76,14 @@ TEST(MessageDeduperWindow, PanelSizedWindowForgetsTheOldestId) {
     ASSERT_TRUE(deduper.accept(std::to_string(i))) << i;
   }
   EXPECT_EQ(deduper.size(), 20000u);
-  EXPECT_FALSE(deduper.accept("2"));
-  EXPECT_FALSE(deduper.accept("20001"));
-  EXPECT_TRUE(deduper.accept("1"));  // evicted when 20001 arrived; evicts 2
-  EXPECT_TRUE(deduper.accept("2"));  // evicts 3
-  EXPECT_FALSE(deduper.accept("4"));
-  EXPECT_TRUE(deduper.accept("3"));
+  // 20001 pushed out 1; 1 coming back pushes out 2, and 2 then pushes out 3.
+  EXPECT_EQ(offer(deduper, {"2", "20001", "1", "2", "4", "3"}), "--++-+");
   EXPECT_EQ(deduper.size(), 20000u);
 }
 
 TEST(MessageDeduperWindow, CapacityOneRemembersOnlyTheLastId) {
   MessageDeduper deduper(1);
-  EXPECT_TRUE(deduper.accept("a"));
-  EXPECT_FALSE(deduper.accept("a"));
-  EXPECT_TRUE(deduper.accept("b"));
-  EXPECT_TRUE(deduper.accept("a"));
+  EXPECT_EQ(offer(deduper, {"a", "a", "b", "a"}), "+-++");
   EXPECT_EQ(deduper.size(), 1u);
 }
 
@@ -117,21 +97,16 @@ TEST(MessageDeduperWindow, MatchesLiteralRulesOnRandomTraffic) {
     std::set<std::string> seen;
     std::mt19937 rng(static_cast<std::uint32_t>(capacity));
     for (int step = 0; step < 20000; ++step) {
-      // Ids from a pool a little larger than the window, so repeats
-      // hit both remembered and forgotten ids; lengths 0 to 40.
+      // Ids from a pool a little larger than the window, so repeats hit both
+      // remembered and forgotten ids; lengths 0 to 40.
       const std::uint32_t n = rng() % (capacity * 2 + 3);
       const std::string id(n % 41, static_cast<char>('a' + n % 26));
       const std::string keyed = id.empty() ? id : id + std::to_string(n);
-
-      bool expected = false;
-      if (!keyed.empty() && seen.count(keyed) == 0) {
-        expected = true;
-        seen.insert(keyed);
-        order.push_back(keyed);
-        if (order.size() > capacity) {
-          seen.erase(order.front());
-          order.pop_front();
-        }
+      const bool expected = !keyed.empty() && seen.insert(keyed).second;
+      if (expected) order.push_back(keyed);
+      if (order.size() > capacity) {
+        seen.erase(order.front());
+        order.pop_front();
       }
       ASSERT_EQ(deduper.accept(keyed), expected)
           << "capacity " << capacity << " step " << step << " id " << keyed;

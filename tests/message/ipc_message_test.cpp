@@ -41,15 +41,22 @@ std::string Header(uint32_t payloadSize, uint32_t type = 7) {
   return h;
 }
 
+// FindNext over the first `count` bytes, into a FrameInfo that held junk.
+IPCMessage::FrameInfo Find(const std::string& bytes, std::size_t count, bool found) {
+  IPCMessage::FrameInfo info;
+  info.messageSize = 99;
+  info.messageEnd = bytes.data();
+  EXPECT_EQ(IPCMessage::FindNext(bytes.data(), bytes.data() + count, &info), found) << count;
+  return info;
+}
+
 // --- The 16-byte header on the wire ---
 
 TEST(IPCMessageHeader, EmptyMessageIsExactlyTheHeader) {
   IPCMessage m(101);
-  ASSERT_EQ(m.Size(), 16u);
   const std::string w = Wire(m);
-  EXPECT_EQ(w.substr(0, 4), std::string(4, '\0'));
-  EXPECT_EQ(w.substr(4, 4), std::string("\xFE\xFF\xFF\xFF", 4));
-  EXPECT_EQ(w.substr(8, 4), std::string("\x65\x00\x00\x00", 4));
+  ASSERT_EQ(w.size(), 16u);
+  EXPECT_EQ(w.substr(0, 12), std::string("\0\0\0\0\xFE\xFF\xFF\xFF\x65\0\0\0", 12));
   EXPECT_EQ(LoadLE32(w.data() + 12), m.Flags());
 }
 
@@ -138,27 +145,19 @@ TEST(IPCMessageFlags, ConcurrentBuildersNeverShareACounterValue) {
 // --- FindNext: frames split anywhere and frames merged in one buffer ---
 
 TEST(IPCMessageFindNext, FewerThanAHeaderReportsNothing) {
-  const std::string bytes = Header(0);
-  IPCMessage::FrameInfo info;
-  info.messageSize = 99;
-  EXPECT_FALSE(IPCMessage::FindNext(bytes.data(), bytes.data() + 15, &info));
+  const IPCMessage::FrameInfo info = Find(Header(0), 15, false);
   EXPECT_EQ(info.messageSize, 0u);
   EXPECT_EQ(info.messageEnd, nullptr);
 }
 
 TEST(IPCMessageFindNext, IncompleteMessageReportsItsAnnouncedSize) {
-  const std::string bytes = Header(100) + std::string(40, 'p');
-  IPCMessage::FrameInfo info;
-  EXPECT_FALSE(IPCMessage::FindNext(bytes.data(), bytes.data() + bytes.size(), &info));
+  const IPCMessage::FrameInfo info = Find(Header(100) + std::string(40, 'p'), 56, false);
   EXPECT_EQ(info.messageSize, 116u);
   EXPECT_EQ(info.messageEnd, nullptr);
 }
 
 TEST(IPCMessageFindNext, HugeAnnouncedSizeDoesNotWrap) {
-  const std::string bytes = Header(0xFFFFFFFF);
-  IPCMessage::FrameInfo info;
-  EXPECT_FALSE(IPCMessage::FindNext(bytes.data(), bytes.data() + bytes.size(), &info));
-  EXPECT_EQ(info.messageSize, 0xFFFFFFFFull + 16);
+  EXPECT_EQ(Find(Header(0xFFFFFFFF), 16, false).messageSize, 0xFFFFFFFFull + 16);
 }
 
 TEST(IPCMessageFindNext, EverySplitPointOfOneMessage) {
@@ -166,13 +165,9 @@ TEST(IPCMessageFindNext, EverySplitPointOfOneMessage) {
   ASSERT_TRUE(m.WriteData("split me", 8));
   const std::string w = Wire(m);
   for (std::size_t cut = 0; cut < w.size(); ++cut) {
-    IPCMessage::FrameInfo info;
-    EXPECT_FALSE(IPCMessage::FindNext(w.data(), w.data() + cut, &info)) << cut;
-    EXPECT_EQ(info.messageSize, cut < 16 ? 0u : w.size()) << cut;
+    EXPECT_EQ(Find(w, cut, false).messageSize, cut < 16 ? 0u : w.size()) << cut;
   }
-  IPCMessage::FrameInfo info;
-  ASSERT_TRUE(IPCMessage::FindNext(w.data(), w.data() + w.size(), &info));
-  EXPECT_EQ(info.messageEnd, w.data() + w.size());
+  EXPECT_EQ(Find(w, w.size(), true).messageEnd, w.data() + w.size());
 }
 
 TEST(IPCMessageFindNext, MergedMessagesAreFoundOneAfterTheOther) {

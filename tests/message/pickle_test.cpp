@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -13,6 +12,11 @@ using Ravoque::Pickle;
 
 std::string PayloadOf(const Pickle& p) { return std::string(p.Payload(), p.PayloadSize()); }
 
+bool WriteFill(Pickle& p, std::size_t count, char byte) {
+  const std::string bytes(count, byte);
+  return p.WriteBytes(bytes.data(), count);
+}
+
 // --- Capacity growth: doubling, the page rule, and data kept across moves ---
 
 TEST(PickleCapacity, FreshPickleHoldsSixtyFourPayloadBytes) {
@@ -20,25 +24,22 @@ TEST(PickleCapacity, FreshPickleHoldsSixtyFourPayloadBytes) {
   EXPECT_EQ(p.Capacity(), 64u);
   EXPECT_EQ(p.Size(), 16u);
   EXPECT_EQ(p.PayloadSize(), 0u);
-  std::vector<char> bytes(64, 'a');
-  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
+  ASSERT_TRUE(WriteFill(p, 64, 'a'));
   EXPECT_EQ(p.Capacity(), 64u) << "an exact fit must not grow";
 }
 
 TEST(PickleCapacity, SixtyFiveBytesDoubleTheCapacity) {
   Pickle p(16);
-  std::vector<char> bytes(65, 'a');
-  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
+  ASSERT_TRUE(WriteFill(p, 65, 'a'));
   EXPECT_EQ(p.Capacity(), 128u);
   EXPECT_EQ(p.PayloadSize(), 68u);
 }
 
 TEST(PickleCapacity, PastOnePageStaysOneUnitShortOfAPageMultiple) {
   Pickle p(16);
-  std::vector<char> chunk(64, 'x');
   std::vector<std::size_t> seen;
   for (int i = 0; i < 300; ++i) {
-    ASSERT_TRUE(p.WriteBytes(chunk.data(), chunk.size()));
+    ASSERT_TRUE(WriteFill(p, 64, 'x'));
     if (seen.empty() || seen.back() != p.Capacity()) seen.push_back(p.Capacity());
   }
   const std::vector<std::size_t> expected = {64,   128,  256,  512,   1024,
@@ -48,8 +49,7 @@ TEST(PickleCapacity, PastOnePageStaysOneUnitShortOfAPageMultiple) {
 
 TEST(PickleCapacity, LargeWriteGrowsToItsOwnSizeRoundedToUnits) {
   Pickle p(16);
-  std::vector<char> bytes(10000, 'b');
-  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));
+  ASSERT_TRUE(WriteFill(p, 10000, 'b'));
   EXPECT_EQ(p.Capacity(), 10048u);
   EXPECT_EQ(PayloadOf(p), std::string(10000, 'b'));
 }
@@ -57,8 +57,7 @@ TEST(PickleCapacity, LargeWriteGrowsToItsOwnSizeRoundedToUnits) {
 TEST(PickleCapacity, EarlierFieldsSurviveReallocation) {
   Pickle p(8);
   ASSERT_TRUE(p.WriteInt(0x01020304));
-  std::vector<char> big(5000, 'z');
-  ASSERT_TRUE(p.WriteBytes(big.data(), big.size()));
+  ASSERT_TRUE(WriteFill(p, 5000, 'z'));
   ASSERT_GT(p.Capacity(), 64u);
   EXPECT_EQ(Ravoque::LoadLE32(p.Payload()), 0x01020304u);
   EXPECT_EQ(Ravoque::LoadLE32(p.Data()), 5004u) << "payloadSize lives in the header";
@@ -76,14 +75,10 @@ TEST(PickleEncoding, DataOfFiveBytesTakesTwelveWithZeroPadding) {
 
 TEST(PickleEncoding, PaddingIsZeroedAfterGrowth) {
   Pickle p(16);
-  std::vector<char> bytes(63, '\xFF');
-  ASSERT_TRUE(p.WriteBytes(bytes.data(), bytes.size()));  // 63 + 1 pad
-  std::vector<char> more(4097, '\xFF');
-  ASSERT_TRUE(p.WriteBytes(more.data(), more.size()));  // grows, 3 pad bytes
-  const char* tail = p.Payload() + 64 + 4097;
-  EXPECT_EQ(p.Payload()[63], 0);
-  EXPECT_EQ(std::string(tail, 3), std::string(3, '\0'));
-  EXPECT_EQ(p.PayloadSize(), 64u + 4100u);
+  ASSERT_TRUE(WriteFill(p, 63, '\xFF'));    // 63 + 1 pad
+  ASSERT_TRUE(WriteFill(p, 4097, '\xFF'));  // grows, 3 pad bytes
+  EXPECT_EQ(PayloadOf(p),
+            std::string(63, '\xFF') + '\0' + std::string(4097, '\xFF') + std::string(3, '\0'));
 }
 
 TEST(PickleEncoding, EmptyDataIsOnlyTheLength) {
@@ -159,11 +154,12 @@ TEST(PickleView, InconsistentBytesGiveAnInvalidView) {
       {"header not a multiple of 4", std::string("\x02\x00\x00\x00\x00\x00\x00", 7)},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     Pickle view(c.bytes.data(), c.bytes.size());
-    EXPECT_EQ(view.Data(), nullptr) << c.what;
-    EXPECT_EQ(view.Payload(), nullptr) << c.what;
-    EXPECT_EQ(view.PayloadSize(), 0u) << c.what;
-    EXPECT_EQ(view.Size(), 0u) << c.what;
+    EXPECT_EQ(view.Data(), nullptr);
+    EXPECT_EQ(view.Payload(), nullptr);
+    EXPECT_EQ(view.PayloadSize(), 0u);
+    EXPECT_EQ(view.Size(), 0u);
   }
   Pickle none(nullptr, 16);
   EXPECT_EQ(none.Data(), nullptr);
