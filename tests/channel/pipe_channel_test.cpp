@@ -253,10 +253,8 @@ TEST_F(PipeChannelWire, TwoMessagesInOneWriteArriveInOrder) {
 
 TEST_F(PipeChannelWire, HeaderAnnouncingMoreThan128MiBBreaksTheChannel) {
   ConnectAsClient();
-  std::string header(16, '\0');
+  std::string header = UserMessage(5, "").substr(0, 16);  // routing -2, type 5
   Ravoque::StoreLE32(&header[0], 0x8000000u - 16u + 1u);  // one byte over, in total
-  Ravoque::StoreLE32(&header[4], 0xFFFFFFFEu);
-  Ravoque::StoreLE32(&header[8], 5);
   ASSERT_TRUE(peer_.Write(header));
   ASSERT_TRUE(recorder_.WaitForCount(EVENT_BROKEN, 1));
   EXPECT_EQ(capture_.Count(kLogError, "Failed to CheckMessageSize"), 1);
