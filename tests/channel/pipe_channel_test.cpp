@@ -359,7 +359,7 @@ TEST_F(PipeChannelConnecting, SendWhileAWriteIsPendingQueuesAndKeepsOrder) {
   EXPECT_GT(most_queued, 1u) << "later messages wait behind the pending write";
   for (int i = 0; i < 40; ++i) {
     SCOPED_TRACE(i);
-    ExpectMessage(100 + i, text(i));
+    ASSERT_NO_FATAL_FAILURE(ExpectMessage(100 + i, text(i)));
   }
   // Each completed write takes its message off the queue.
   WaitUntil([&] { return channel_->QueuedMessages() == 0; });
