@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Quenlo/message/IPCMessage.h"
@@ -15,29 +15,26 @@
 namespace Quenlo {
 namespace {
 
+using BrisqFramework::kLogError;
 using Ravoque::IPCMessage;
-using test_support::LogCapture;
-using test_support::LogClock;
+
+using Delivered = std::vector<std::pair<uint32_t, std::string>>;
 
 constexpr uint32_t kMax = static_cast<uint32_t>(PipeChannelReader::kMaxMessageSize);
-
-struct Delivered {
-  uint32_t type;
-  std::string data;  // "<null>" for a null blob
-  const char* pointer;
-};
 
 class RecordingDelegate : public PipeChannelReader::Delegate {
  public:
   void OnHello(int32_t pid) override { hellos.push_back(pid); }
   void OnInternalBroken() override { ++broken; }
   void OnUserMessage(uint32_t type, const char* data, uint32_t length) override {
-    messages.push_back(
-        {type, data == nullptr ? std::string("<null>") : std::string(data, length), data});
+    messages.emplace_back(type,
+                          data == nullptr ? std::string("<null>") : std::string(data, length));
+    pointers.push_back(data);
   }
   std::vector<int32_t> hellos;
   int broken = 0;
-  std::vector<Delivered> messages;
+  Delivered messages;  // data "<null>" for a null blob
+  std::vector<const char*> pointers;
 };
 
 std::string UserMessage(uint32_t type, const std::string& text) {
@@ -63,21 +60,32 @@ std::string RawMessage(uint32_t payload_size, int32_t routing, uint32_t type,
   return bytes + payload;
 }
 
-bool Feed(PipeChannelReader& reader, const std::string& bytes) {
-  return reader.TranslateInput(bytes.data(), bytes.size());
-}
-
-int CountLines(const LogCapture& capture, const std::string& text) {
-  int n = 0;
-  for (const std::string& line : capture.Texts()) {
-    if (line.find(": " + text + "\n") != std::string::npos) ++n;
-  }
-  return n;
-}
+// What one more piece of input gives: TranslateInput's result, the messages, the
+// hellos and the breaks it reports, and the errors it logs. Nothing is left
+// buffered after it.
+struct Cut {
+  bool accepted = true;
+  Delivered messages;
+  std::vector<int32_t> hellos;
+  int broken = 0;  // each with "Failed to HandleInternalMessage"
+  int size_errors = 0;
+};
 
 class PipeChannelReaderTest : public ::testing::Test {
  protected:
-  LogCapture capture_{LogClock::kDriven};
+  bool Feed(const std::string& bytes) { return reader_.TranslateInput(bytes.data(), bytes.size()); }
+  int SizeErrors() const { return capture_.Count(kLogError, "Failed to CheckMessageSize"); }
+  void ExpectCut(const std::string& wire, const Cut& cut) {
+    EXPECT_EQ(Feed(wire), cut.accepted);
+    EXPECT_EQ(delegate_.messages, cut.messages);
+    EXPECT_EQ(delegate_.hellos, cut.hellos);
+    EXPECT_EQ(delegate_.broken, cut.broken);
+    EXPECT_EQ(capture_.Count(kLogError, "Failed to HandleInternalMessage"), cut.broken);
+    EXPECT_EQ(SizeErrors(), cut.size_errors);
+    EXPECT_EQ(reader_.BufferedBytes(), 0u);
+  }
+
+  test_support::LogCapture capture_{test_support::LogClock::kDriven};
   RecordingDelegate delegate_;
   PipeChannelReader reader_{&delegate_};
 };
@@ -86,45 +94,36 @@ class PipeChannelReaderTest : public ::testing::Test {
 
 TEST_F(PipeChannelReaderTest, MessageSplitOverThreeReadsArrivesOnceWholeAfterTheThird) {
   const std::string wire = UserMessage(7, "split across three reads");
-  ASSERT_TRUE(Feed(reader_, wire.substr(0, 10)));  // inside the header
-  ASSERT_TRUE(Feed(reader_, wire.substr(10, 15)));
+  ASSERT_TRUE(Feed(wire.substr(0, 10)));  // inside the header
+  ASSERT_TRUE(Feed(wire.substr(10, 15)));
   EXPECT_TRUE(delegate_.messages.empty());
   EXPECT_EQ(reader_.BufferedBytes(), 25u);
-  ASSERT_TRUE(Feed(reader_, wire.substr(25)));
-  ASSERT_EQ(delegate_.messages.size(), 1u);
-  EXPECT_EQ(delegate_.messages[0].type, 7u);
-  EXPECT_EQ(delegate_.messages[0].data, "split across three reads");
-  EXPECT_EQ(reader_.BufferedBytes(), 0u);
+  ExpectCut(wire.substr(25), {true, {{7, "split across three reads"}}});
 }
 
 TEST_F(PipeChannelReaderTest, TwoMessagesInOneReadArriveInOrderFromTheReadBuffer) {
   const std::string wire = UserMessage(1, "first") + UserMessage(2, "second");
-  ASSERT_TRUE(Feed(reader_, wire));
-  ASSERT_EQ(delegate_.messages.size(), 2u);
-  EXPECT_EQ(delegate_.messages[0].data, "first");
-  EXPECT_EQ(delegate_.messages[1].data, "second");
+  ExpectCut(wire, {true, {{1, "first"}, {2, "second"}}});
   // Parsed in place: the blobs point into the bytes that were handed in.
-  EXPECT_EQ(delegate_.messages[0].pointer, wire.data() + 20);
-  EXPECT_EQ(delegate_.messages[1].pointer, wire.data() + 28 + 20);
+  EXPECT_EQ(delegate_.pointers, (std::vector<const char*>{&wire[20], &wire[48]}));
 }
 
 TEST_F(PipeChannelReaderTest, AnyChunkingOfAStreamDeliversTheSameMessages) {
   std::string wire;
+  Delivered expected;
   for (uint32_t i = 0; i < 20; ++i) {
-    wire += UserMessage(100 + i, std::string(i * 37 % 300, static_cast<char>('a' + i)));
+    expected.emplace_back(100 + i, std::string(i * 37 % 300, static_cast<char>('a' + i)));
+    wire += UserMessage(expected.back().first, expected.back().second);
   }
   wire += IntMessage(IPCMessage::kTypeHello, 4242);
   for (std::size_t chunk : {std::size_t(1), std::size_t(3), std::size_t(17), std::size_t(4096)}) {
+    SCOPED_TRACE(chunk);
     RecordingDelegate delegate;
     PipeChannelReader reader(&delegate);
     for (std::size_t at = 0; at < wire.size(); at += chunk) {
       ASSERT_TRUE(reader.TranslateInput(wire.data() + at, std::min(chunk, wire.size() - at)));
     }
-    ASSERT_EQ(delegate.messages.size(), 20u) << "chunk " << chunk;
-    for (uint32_t i = 0; i < 20; ++i) {
-      EXPECT_EQ(delegate.messages[i].type, 100 + i);
-      EXPECT_EQ(delegate.messages[i].data, std::string(i * 37 % 300, static_cast<char>('a' + i)));
-    }
+    EXPECT_EQ(delegate.messages, expected);
     EXPECT_EQ(delegate.hellos, std::vector<int32_t>{4242});
     EXPECT_EQ(reader.BufferedBytes(), 0u);
   }
@@ -132,15 +131,14 @@ TEST_F(PipeChannelReaderTest, AnyChunkingOfAStreamDeliversTheSameMessages) {
 
 TEST_F(PipeChannelReaderTest, PartialMessageReservesRoomForItAndOneMoreRead) {
   const std::string wire = UserMessage(1, std::string(10000, 'x'));
-  ASSERT_TRUE(Feed(reader_, wire.substr(0, 100)));
+  ASSERT_TRUE(Feed(wire.substr(0, 100)));
   EXPECT_GE(reader_.BufferedCapacity(), wire.size() + 4095);
 }
 
 TEST_F(PipeChannelReaderTest, AnnouncedSizeIsNotReservedBeyondWhatArrives) {
   // A peer announces 120 MiB and sends 1 KiB of it: the reader holds about
   // what came, not what was promised.
-  const std::string header = RawMessage(120u << 20, 7, 1);
-  ASSERT_TRUE(Feed(reader_, header + std::string(1024, 'p')));
+  ASSERT_TRUE(Feed(RawMessage(120u << 20, 7, 1) + std::string(1024, 'p')));
   EXPECT_EQ(reader_.BufferedBytes(), 16u + 1024u);
   EXPECT_LT(reader_.BufferedCapacity(), std::size_t(1) << 20);
 
@@ -160,7 +158,7 @@ TEST_F(PipeChannelReaderTest, AnnouncedSizeIsNotReservedBeyondWhatArrives) {
     }
   }
   ASSERT_EQ(delegate_.messages.size(), 1u);
-  EXPECT_EQ(delegate_.messages[0].data.size(), 3u << 20);
+  EXPECT_EQ(delegate_.messages[0].second.size(), 3u << 20);
   EXPECT_LT(growths, 20u) << "doubling, not a step per read";
   EXPECT_LE(reader_.BufferedCapacity(), std::size_t(64) << 10);
 }
@@ -168,97 +166,64 @@ TEST_F(PipeChannelReaderTest, AnnouncedSizeIsNotReservedBeyondWhatArrives) {
 // --- Sizes beyond the 128 MiB limit ------------------------------------------
 
 TEST_F(PipeChannelReaderTest, HeaderAnnouncingMoreThanTheLimitFailsAsSoonAsItArrives) {
-  const std::string wire = UserMessage(1, "before") + RawMessage(kMax - 16 + 1, -2, 5);
-  EXPECT_FALSE(Feed(reader_, wire));
   // What came before the bad header was still delivered.
-  ASSERT_EQ(delegate_.messages.size(), 1u);
-  EXPECT_EQ(delegate_.messages[0].data, "before");
-  EXPECT_EQ(CountLines(capture_, "Failed to CheckMessageSize"), 1);
-  EXPECT_EQ(reader_.BufferedBytes(), 0u);
+  ExpectCut(UserMessage(1, "before") + RawMessage(kMax - 16 + 1, -2, 5),
+            {false, {{1, "before"}}, {}, 0, /*size_errors=*/1});
   EXPECT_LT(reader_.BufferedCapacity(), std::size_t(1) << 20) << "nothing allocated for it";
 }
 
 TEST_F(PipeChannelReaderTest, OversizedHeaderCompletedFromAGatheredPrefixFails) {
   const std::string header = RawMessage(0xFFFFFFF0u, -2, 5);
-  ASSERT_TRUE(Feed(reader_, header.substr(0, 3)));
-  EXPECT_FALSE(Feed(reader_, header.substr(3)));
-  EXPECT_EQ(CountLines(capture_, "Failed to CheckMessageSize"), 1);
-  EXPECT_EQ(reader_.BufferedBytes(), 0u);
+  ASSERT_TRUE(Feed(header.substr(0, 3)));
+  ExpectCut(header.substr(3), {false, {}, {}, 0, /*size_errors=*/1});
 }
 
 TEST_F(PipeChannelReaderTest, LargestPayloadSizeDoesNotWrapTheAnnouncedSize) {
-  EXPECT_FALSE(Feed(reader_, RawMessage(0xFFFFFFFFu, -2, 5)));
-  EXPECT_EQ(CountLines(capture_, "Failed to CheckMessageSize"), 1);
+  ExpectCut(RawMessage(0xFFFFFFFFu, -2, 5), {false, {}, {}, 0, /*size_errors=*/1});
 }
 
 TEST_F(PipeChannelReaderTest, MessageOfExactlyTheLimitIsGatheredAndGrowthBeyondItFails) {
-  ASSERT_TRUE(Feed(reader_, RawMessage(kMax - 16, -2, 5)));
+  ASSERT_TRUE(Feed(RawMessage(kMax - 16, -2, 5)));
   EXPECT_EQ(reader_.BufferedBytes(), 16u);
-  EXPECT_EQ(CountLines(capture_, "Failed to CheckMessageSize"), 0);
+  EXPECT_EQ(SizeErrors(), 0);
   // 16 gathered + (limit - 15) more is one byte too many.
-  const std::string too_much(kMax - 15, '\0');
-  EXPECT_FALSE(Feed(reader_, too_much));
-  EXPECT_EQ(CountLines(capture_, "Failed to CheckMessageSize"), 1);
-  EXPECT_EQ(reader_.BufferedBytes(), 0u);
-  EXPECT_TRUE(delegate_.messages.empty());
+  ExpectCut(std::string(kMax - 15, '\0'), {false, {}, {}, 0, /*size_errors=*/1});
 }
 
 // --- Internal messages are consumed, never delivered --------------------------
 
 TEST_F(PipeChannelReaderTest, HelloReportsThePeersProcessIdAndIsNotDelivered) {
-  ASSERT_TRUE(Feed(reader_, IntMessage(IPCMessage::kTypeHello, 31337)));
-  EXPECT_EQ(delegate_.hellos, std::vector<int32_t>{31337});
-  EXPECT_TRUE(delegate_.messages.empty());
+  ExpectCut(IntMessage(IPCMessage::kTypeHello, 31337), {true, {}, {31337}});
 }
 
 TEST_F(PipeChannelReaderTest, Types65534And65533AreSwallowed) {
-  const std::string wire = IntMessage(IPCMessage::kTypeInternal, 9) +
-                           UserMessage(IPCMessage::kTypeIgnored, "whatever") +
-                           RawMessage(0, -2, IPCMessage::kTypeIgnored) + UserMessage(3, "user");
-  ASSERT_TRUE(Feed(reader_, wire));
-  ASSERT_EQ(delegate_.messages.size(), 1u);
-  EXPECT_EQ(delegate_.messages[0].type, 3u);
-  EXPECT_TRUE(delegate_.hellos.empty());
-  EXPECT_EQ(delegate_.broken, 0);
+  ExpectCut(IntMessage(IPCMessage::kTypeInternal, 9) +
+                UserMessage(IPCMessage::kTypeIgnored, "whatever") +
+                RawMessage(0, -2, IPCMessage::kTypeIgnored) + UserMessage(3, "user"),
+            {true, {{3, "user"}}});
 }
 
 TEST_F(PipeChannelReaderTest, UnreadableHelloOr65534BreaksButTheCutGoesOn) {
-  const std::string wire = RawMessage(0, -2, IPCMessage::kTypeHello) +
-                           RawMessage(0, -2, IPCMessage::kTypeInternal) + UserMessage(4, "after");
-  ASSERT_TRUE(Feed(reader_, wire));
-  EXPECT_EQ(delegate_.broken, 2);
-  EXPECT_TRUE(delegate_.hellos.empty());
-  EXPECT_EQ(CountLines(capture_, "Failed to HandleInternalMessage"), 2);
-  ASSERT_EQ(delegate_.messages.size(), 1u);
-  EXPECT_EQ(delegate_.messages[0].data, "after");
+  ExpectCut(RawMessage(0, -2, IPCMessage::kTypeHello) +
+                RawMessage(0, -2, IPCMessage::kTypeInternal) + UserMessage(4, "after"),
+            {true, {{4, "after"}}, {}, /*broken=*/2});
 }
 
 TEST_F(PipeChannelReaderTest, ReservedTypeWithOtherRoutingIsAUserMessage) {
-  IPCMessage message(IPCMessage::kTypeHello);
-  message.WriteData("hi", 2);
-  std::string wire(message.Data(), message.Size());
+  std::string wire = UserMessage(IPCMessage::kTypeHello, "hi");
   Ravoque::StoreLE32(&wire[4], 7);  // routing 7
-  ASSERT_TRUE(Feed(reader_, wire));
-  EXPECT_TRUE(delegate_.hellos.empty());
-  ASSERT_EQ(delegate_.messages.size(), 1u);
-  EXPECT_EQ(delegate_.messages[0].type, IPCMessage::kTypeHello);
-  EXPECT_EQ(delegate_.messages[0].data, "hi");
+  ExpectCut(wire, {true, {{IPCMessage::kTypeHello, "hi"}}});
 }
 
 // --- User payloads that hold no readable blob ---------------------------------
 
 TEST_F(PipeChannelReaderTest, PayloadWithoutABlobIsDeliveredAsNullAndZero) {
-  std::string negative(4, '\0');
-  Ravoque::StoreLE32(&negative[0], 0xFFFFFFFFu);  // length -1
-  std::string too_long(4, '\0');
-  Ravoque::StoreLE32(&too_long[0], 100);  // more than is there
-  const std::string wire =
-      RawMessage(0, -2, 8) + RawMessage(4, -2, 9, negative) + RawMessage(4, -2, 10, too_long);
-  ASSERT_TRUE(Feed(reader_, wire));
-  ASSERT_EQ(delegate_.messages.size(), 3u);
-  for (const Delivered& d : delegate_.messages) {
-    EXPECT_EQ(d.data, "<null>") << d.type;
-  }
+  std::string lengths(8, '\0');
+  Ravoque::StoreLE32(&lengths[0], 0xFFFFFFFFu);  // length -1
+  Ravoque::StoreLE32(&lengths[4], 100);          // more than is there
+  ExpectCut(RawMessage(0, -2, 8) + RawMessage(4, -2, 9, lengths.substr(0, 4)) +
+                RawMessage(4, -2, 10, lengths.substr(4)),
+            {true, {{8, "<null>"}, {9, "<null>"}, {10, "<null>"}}});
 }
 
 }  // namespace

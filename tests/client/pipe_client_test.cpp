@@ -10,38 +10,40 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <future>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BrisqFramework/Common/BrisqHandle.h"
 #include "Quenlo/PipeLimits.h"
 #include "Quenlo/PipeMemoryAudio.h"
 #include "Quenlo/PipeMemoryVideo.h"
 #include "Quenlo/layout/RingLayout.h"
+#include "tests/support/child_process.h"
+#include "tests/support/event_recorder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/named_objects.h"
-#include "tests/support/event_recorder.h"
 #include "tests/support/raw_pipe_server.h"
-#include "tests/support/child_process.h"
 #include "tests/support/unique_name.h"
 #include "tools/common/quenlo_exports.h"
 
 namespace {
 
+using BrisqFramework::BrisqHandle;
 using BrisqFramework::BrisqRef;
 using BrisqFramework::kLogError;
 using BrisqFramework::kLogInfo;
 using Quenlo::PipeClient;
+using std::chrono::milliseconds;
 using test_support::EventExists;
+using test_support::EventRecorder;
 using test_support::LogCapture;
 using test_support::MappingExists;
 using test_support::MutexExists;
-using test_support::PipeEvent;
 using test_support::RawPipeServer;
 using test_support::SemaphoreExists;
 using test_support::UniqueName;
@@ -52,57 +54,46 @@ std::wstring ObjectName(const wchar_t* prefix, int index, const std::wstring& na
   return std::wstring(L"Global\\") + prefix + L"_" + std::to_wstring(index) + L"_" + name;
 }
 
-// --- Kernel objects, looked at as the server would ------------------------------------
-
-// An opened named semaphore whose count can be read without changing it.
+// A named semaphore opened as the server would; Count reads its count
+// without changing it.
 class SemaphoreProbe {
  public:
   explicit SemaphoreProbe(const std::wstring& name)
       : handle_(::OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, name.c_str())) {}
-  ~SemaphoreProbe() {
-    if (handle_ != nullptr) ::CloseHandle(handle_);
-  }
-  bool IsOpen() const { return handle_ != nullptr; }
+  bool IsOpen() const { return handle_.IsValid(); }
   LONG Count() const {
     LONG previous = -1;
-    ::ReleaseSemaphore(handle_, 1, &previous);
-    ::WaitForSingleObject(handle_, 0);
+    ::ReleaseSemaphore(handle_.Get(), 1, &previous);
+    ::WaitForSingleObject(handle_.Get(), 0);
     return previous;
   }
-  HANDLE Get() const { return handle_; }
 
  private:
-  HANDLE handle_;
+  BrisqHandle handle_;
 };
 
-// --- Packets ------------------------------------------------------------------------
-
-struct VideoFrame {
-  std::vector<uint8_t> pixels;
+// A packet and the bytes it points to.
+struct Packet {
+  std::vector<uint8_t> bytes;
   MediaPacket packet = {};
 };
 
-VideoFrame MakeVideo(uint32_t channel, uint32_t width, uint32_t height) {
-  VideoFrame frame;
-  frame.pixels.resize(static_cast<size_t>(width) * height * 4);
-  for (size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = static_cast<uint8_t>(i * 7);
+Packet MakeVideo(uint32_t channel, uint32_t width, uint32_t height) {
+  Packet frame;
+  frame.bytes.resize(static_cast<size_t>(width) * height * 4);
+  for (size_t i = 0; i < frame.bytes.size(); ++i) frame.bytes[i] = static_cast<uint8_t>(i * 7);
   frame.packet.kind = MEDIA_PACKET_VIDEO;
   frame.packet.channel = channel;
   frame.packet.width = width;
   frame.packet.height = height;
   frame.packet.format = 12;  // packed, 4 bytes a pixel
-  frame.packet.data[0] = frame.pixels.data();
+  frame.packet.data[0] = frame.bytes.data();
   frame.packet.linesize[0] = static_cast<int32_t>(width * 4);
   return frame;
 }
 
-struct AudioBlock {
-  std::vector<uint8_t> bytes;
-  MediaPacket packet = {};
-};
-
-AudioBlock MakeAudio(uint32_t channel, uint32_t size) {
-  AudioBlock block;
+Packet MakeAudio(uint32_t channel, uint32_t size) {
+  Packet block;
   block.bytes.resize(size);
   for (size_t i = 0; i < block.bytes.size(); ++i) block.bytes[i] = static_cast<uint8_t>(i * 13 + 1);
   block.packet.kind = MEDIA_PACKET_AUDIO;
@@ -113,59 +104,48 @@ AudioBlock MakeAudio(uint32_t channel, uint32_t size) {
   return block;
 }
 
-// --- Events ------------------------------------------------------------------------
+// Hands the client's events to `recorder`, which keeps the client's
+// IsConnected with each.
+void Watch(PipeClient* client, EventRecorder* recorder) {
+  recorder->is_connected = [client] { return client->IsConnected(); };
+  client->SetCallback(&EventRecorder::Callback, recorder);
+}
 
-// The shared recorder, keeping the client's IsConnected with each event.
-// With `send_on_connected` it answers EVENT_CONNECTED the way the panel
-// does: three sends from inside the callback.
-class EventRecorder : public test_support::EventRecorder {
- public:
-  explicit EventRecorder(PipeClient* client = nullptr, bool send_on_connected = false) {
-    SetClient(client, send_on_connected);
-  }
-  void SetClient(PipeClient* client, bool send_on_connected = false) {
-    is_connected = [client] { return client != nullptr ? client->IsConnected() : 0; };
-    if (!send_on_connected) return;
-    inspect = [this, client](PipeEvent& e, const char*, uint32_t) {
-      if (e.event != EVENT_CONNECTED) return;
-      for (const char* text : {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"}) {
-        const bool sent =
-            client->SendMessage(101, text, static_cast<uint32_t>(std::strlen(text))) != 0;
-        (sent ? sends_ok : sends_failed).fetch_add(1);
-      }
-    };
-  }
-  std::atomic<int> sends_ok{0};
-  std::atomic<int> sends_failed{0};
-};
-
-// A client with its recorder; Destroy and the last Release at the end.
+// A client from the factory, watched by its recorder; Destroy and the last
+// Release at the end.
 class PipeClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    IPipeClientPtr();
-    recorder_.SetClient(client_);
-    client_->SetCallback(&EventRecorder::Callback, &recorder_);
+    Quenlo::IPipeClient* created = nullptr;
+    ASSERT_EQ(1, CreatePipeClient(&created));
+    client_ = static_cast<PipeClient*>(created);
+    Watch(client_, &recorder_);
   }
   void TearDown() override {
     client_->Destroy();
     EXPECT_EQ(0u, client_->Release());
   }
-  void IPipeClientPtr() {
-    Quenlo::IPipeClient* created = nullptr;
-    ASSERT_EQ(1, CreatePipeClient(&created));
-    client_ = static_cast<PipeClient*>(created);
-  }
 
-  // Starts a raw server under a fresh name and connects the client to it
-  // with `channels` channels.
-  void Connect(uint32_t channels) {
-    name_ = UniqueName(L"c");
-    server_.reset(new RawPipeServer(name_));
+  // Starts a raw server under `name`.
+  void Serve(const std::wstring& name, bool answer_hello = true) {
+    name_ = name;
+    server_.reset(new RawPipeServer(name_, answer_hello));
     ASSERT_TRUE(server_->Start());
+  }
+  // Starts a raw server and connects the client to it with `channels` channels.
+  void Connect(uint32_t channels, const std::wstring& name = UniqueName(L"c")) {
+    Serve(name);
     ASSERT_EQ(1, client_->Create(name_.c_str(), channels));
     ASSERT_TRUE(recorder_.WaitForCount(EVENT_CONNECTED));
     ASSERT_EQ(1u, client_->IsConnected());
+  }
+  std::wstring Named(const wchar_t* prefix, int index) const {
+    return ObjectName(prefix, index, name_);
+  }
+  // Both ways of writing `packet` answer `result`.
+  void ExpectWrites(MediaPacket* packet, int32_t result) {
+    EXPECT_EQ(result, client_->WritePacket(packet, 10));
+    EXPECT_EQ(result, client_->WritePacketAsync(packet));
   }
 
   LogCapture log_;
@@ -178,17 +158,14 @@ class PipeClientTest : public ::testing::Test {
 // --- Reference counting and the interface --------------------------------------------------
 
 TEST_F(PipeClientTest, QueryInterfaceHandsOutTheSameObjectWithOneMoreReference) {
-  void* out = nullptr;
-  ASSERT_EQ(Quenlo::kQueryInterfaceOk, client_->QueryInterface(Quenlo::IID_IMSUnknown, &out));
-  EXPECT_EQ(static_cast<Quenlo::IPipeClient*>(client_), out);
-  EXPECT_EQ(3u, client_->AddRef());  // created 1, QueryInterface 2, this 3
-  EXPECT_EQ(2u, client_->Release());
-  EXPECT_EQ(1u, client_->Release());
-
-  out = nullptr;
-  ASSERT_EQ(Quenlo::kQueryInterfaceOk, client_->QueryInterface(Quenlo::IID_IPipeClient, &out));
-  EXPECT_EQ(static_cast<Quenlo::IPipeClient*>(client_), out);
-  EXPECT_EQ(1u, client_->Release());
+  for (const Quenlo::InterfaceId& iid : {Quenlo::IID_IMSUnknown, Quenlo::IID_IPipeClient}) {
+    void* out = nullptr;
+    ASSERT_EQ(Quenlo::kQueryInterfaceOk, client_->QueryInterface(iid, &out));
+    EXPECT_EQ(static_cast<Quenlo::IPipeClient*>(client_), out);
+    EXPECT_EQ(3u, client_->AddRef());  // created 1, QueryInterface 2, this 3
+    EXPECT_EQ(2u, client_->Release());
+    EXPECT_EQ(1u, client_->Release());
+  }
 }
 
 TEST_F(PipeClientTest, QueryInterfaceRefusesOtherIdentifiersWithNull) {
@@ -227,37 +204,35 @@ TEST_F(PipeClientTest, NameLongerThanTheChannelFieldIsRefusedNotCut) {
   EXPECT_EQ(0, client_->Create(too_long.c_str(), 1));
   EXPECT_EQ(1, log_.Count(kLogError, "Failed to Create(pipe name too long)"));
   EXPECT_FALSE(MutexExists(L"Global\\PipeMutex_" + too_long));
-  EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, too_long)));
-  // Nor under the name cut to 129 characters.
-  EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, too_long.substr(0, 129))));
+  // Nothing under the name, nor under the name cut to 129 characters.
+  for (const std::wstring& name : {too_long, too_long.substr(0, 129)}) {
+    EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, name)));
+  }
   EXPECT_EQ(-1, log_.IndexOf(kLogInfo, "[PipeClient] Create(begin,...)"));
 }
 
 TEST_F(PipeClientTest, NameOfExactly129CharactersConnects) {
-  name_ = UniqueName(L"edge");
-  name_.resize(129, L'y');
-  server_.reset(new RawPipeServer(name_));
-  ASSERT_TRUE(server_->Start());
-  ASSERT_EQ(1, client_->Create(name_.c_str(), 1));
-  EXPECT_TRUE(recorder_.WaitForCount(EVENT_CONNECTED));
-  EXPECT_TRUE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, name_)));
+  std::wstring name = UniqueName(L"edge");
+  name.resize(129, L'y');
+  Connect(1, name);
+  EXPECT_TRUE(SemaphoreExists(Named(L"VideoPipeSemaphore", 0)));
 }
 
 TEST_F(PipeClientTest, AbsurdChannelCountIsRefusedAtOnce) {
-  const std::wstring name = UniqueName(L"many");
+  name_ = UniqueName(L"many");
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(0, client_->Create(name.c_str(), 0xFFFFFFFFu));  // "--maxChannels=-1"
-  EXPECT_EQ(0, client_->Create(name.c_str(), Quenlo::kMaxPipeChannels + 1));
+  EXPECT_EQ(0, client_->Create(name_.c_str(), 0xFFFFFFFFu));  // "--maxChannels=-1"
+  EXPECT_EQ(0, client_->Create(name_.c_str(), Quenlo::kMaxPipeChannels + 1));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(2, log_.Count(kLogError, "Failed to Create(too many channels)"));
-  EXPECT_FALSE(SemaphoreExists(ObjectName(L"AudioPipeSemaphore", 0, name)));
-  EXPECT_FALSE(MutexExists(L"Global\\PipeMutex_" + name));
+  EXPECT_FALSE(SemaphoreExists(Named(L"AudioPipeSemaphore", 0)));
+  EXPECT_FALSE(MutexExists(L"Global\\PipeMutex_" + name_));
 }
 
 TEST_F(PipeClientTest, TheLargestChannelCountIsAccepted) {
   Connect(Quenlo::kMaxPipeChannels);
-  EXPECT_TRUE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 1023, name_)));
-  EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 1024, name_)));
+  EXPECT_TRUE(SemaphoreExists(Named(L"VideoPipeSemaphore", 1023)));
+  EXPECT_FALSE(SemaphoreExists(Named(L"VideoPipeSemaphore", 1024)));
 }
 
 // --- Named objects ------------------------------------------------------------------------------
@@ -266,26 +241,26 @@ TEST_F(PipeClientTest, CreateMakesEveryNamedObjectUnderItsExactName) {
   Connect(2);
   EXPECT_TRUE(MutexExists(L"Global\\PipeMutex_" + name_));
   for (int i = 0; i < 2; ++i) {
-    EXPECT_TRUE(SemaphoreExists(ObjectName(L"AudioPipeSemaphore", i, name_))) << i;
-    EXPECT_TRUE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", i, name_))) << i;
-    EXPECT_TRUE(EventExists(ObjectName(L"AudioPipeEvent", i, name_))) << i;
+    EXPECT_TRUE(SemaphoreExists(Named(L"AudioPipeSemaphore", i))) << i;
+    EXPECT_TRUE(SemaphoreExists(Named(L"VideoPipeSemaphore", i))) << i;
+    EXPECT_TRUE(EventExists(Named(L"AudioPipeEvent", i))) << i;
   }
-  EXPECT_FALSE(SemaphoreExists(ObjectName(L"AudioPipeSemaphore", 2, name_)));
+  EXPECT_FALSE(SemaphoreExists(Named(L"AudioPipeSemaphore", 2)));
   // The rings are mapped on the first packet of their channel and kind.
-  EXPECT_FALSE(MappingExists(ObjectName(L"PIPE_VIDEO", 1, name_)));
-  VideoFrame frame = MakeVideo(1, 16, 8);
-  AudioBlock block = MakeAudio(1, 64);
+  EXPECT_FALSE(MappingExists(Named(L"PIPE_VIDEO", 1)));
+  Packet frame = MakeVideo(1, 16, 8);
+  Packet block = MakeAudio(1, 64);
   ASSERT_EQ(1, client_->WritePacketAsync(&frame.packet));
   ASSERT_EQ(1, client_->WritePacketAsync(&block.packet));
-  EXPECT_TRUE(MappingExists(ObjectName(L"PIPE_VIDEO", 1, name_)));
-  EXPECT_TRUE(MappingExists(ObjectName(L"PIPE_AUDIO", 1, name_)));
-  EXPECT_FALSE(MappingExists(ObjectName(L"PIPE_VIDEO", 0, name_)));
+  EXPECT_TRUE(MappingExists(Named(L"PIPE_VIDEO", 1)));
+  EXPECT_TRUE(MappingExists(Named(L"PIPE_AUDIO", 1)));
+  EXPECT_FALSE(MappingExists(Named(L"PIPE_VIDEO", 0)));
 }
 
 TEST_F(PipeClientTest, DestroyClosesTheLinkAndWakesEveryReaderOnce) {
   Connect(2);
-  SemaphoreProbe audio(ObjectName(L"AudioPipeSemaphore", 1, name_));
-  SemaphoreProbe video(ObjectName(L"VideoPipeSemaphore", 1, name_));
+  SemaphoreProbe audio(Named(L"AudioPipeSemaphore", 1));
+  SemaphoreProbe video(Named(L"VideoPipeSemaphore", 1));
   ASSERT_TRUE(audio.IsOpen() && video.IsOpen());
   EXPECT_EQ(0, video.Count());
 
@@ -300,14 +275,11 @@ TEST_F(PipeClientTest, DestroyClosesTheLinkAndWakesEveryReaderOnce) {
   EXPECT_FALSE(client_->GetPipeItem(0, &item));
 }
 
-// --- Messages
-// -------------------------------------------------------------------------------------
+// --- Messages -----------------------------------------------------------------------------------
 
 TEST_F(PipeClientTest, SendMessageBeforeTheHelloFailsWithInvalidState) {
   EXPECT_EQ(0, client_->SendMessage(101, "x", 1));  // before Create
-  name_ = UniqueName(L"mute");
-  server_.reset(new RawPipeServer(name_, /*answer_hello=*/false));
-  ASSERT_TRUE(server_->Start());
+  Serve(UniqueName(L"mute"), /*answer_hello=*/false);
   ASSERT_EQ(1, client_->Create(name_.c_str(), 1));
   ASSERT_TRUE(server_->WaitClientHello(kWaitMs));  // linked, but not connected
   EXPECT_EQ(0, client_->SendMessage(101, "x", 1));
@@ -320,9 +292,8 @@ TEST_F(PipeClientTest, ZeroChannelsCarryMessagesBothWaysAndRefuseEveryPacket) {
   Connect(0);
   EXPECT_EQ(1, log_.Count(kLogInfo, "[PipeClient] SetCallback..."));
   const int begin = log_.IndexOf(kLogInfo, "[PipeClient] Create(begin,...)");
-  const int end = log_.IndexOf(kLogInfo, "[PipeClient] Create(end,...)");
   ASSERT_GE(begin, 0);
-  EXPECT_GT(end, begin);
+  EXPECT_GT(log_.IndexOf(kLogInfo, "[PipeClient] Create(end,...)"), begin);
   EXPECT_TRUE(log_.WaitFor(kLogInfo, "[PipeClient] EVENT_CONNECTED", 1, kWaitMs));
   EXPECT_EQ(::GetCurrentProcessId(), server_->ClientProcessId());
 
@@ -334,59 +305,55 @@ TEST_F(PipeClientTest, ZeroChannelsCarryMessagesBothWaysAndRefuseEveryPacket) {
 
   ASSERT_TRUE(server_->Send(7, "from host"));
   ASSERT_TRUE(recorder_.WaitForCount(EVENT_MESSAGE));
-  const PipeEvent message = recorder_.Events()[recorder_.IndexOf(EVENT_MESSAGE)];
+  const test_support::PipeEvent message = recorder_.Of(EVENT_MESSAGE)[0];
   EXPECT_EQ(7u, message.type);
   EXPECT_EQ("from host", message.data);
 
-  VideoFrame frame = MakeVideo(0, 16, 8);
-  AudioBlock block = MakeAudio(0, 64);
-  EXPECT_EQ(0, client_->WritePacket(&frame.packet, 10));
-  EXPECT_EQ(0, client_->WritePacketAsync(&frame.packet));
-  EXPECT_EQ(0, client_->WritePacket(&block.packet, 10));
-  EXPECT_EQ(0, client_->WritePacketAsync(&block.packet));
+  Packet frame = MakeVideo(0, 16, 8);
+  Packet block = MakeAudio(0, 64);
+  ExpectWrites(&frame.packet, 0);
+  ExpectWrites(&block.packet, 0);
   EXPECT_EQ(4, log_.Count(kLogError, "Failed to GetPipeItem(invalid index=0)"));
-  EXPECT_FALSE(SemaphoreExists(ObjectName(L"VideoPipeSemaphore", 0, name_)));
+  EXPECT_FALSE(SemaphoreExists(Named(L"VideoPipeSemaphore", 0)));
 }
 
 // --- Packets: refusals ---------------------------------------------------------------------------
 
 TEST_F(PipeClientTest, PacketsAreRefusedWithoutPacketOrConnection) {
-  VideoFrame frame = MakeVideo(0, 16, 8);
-  EXPECT_EQ(0, client_->WritePacket(&frame.packet, 10));
-  EXPECT_EQ(0, client_->WritePacketAsync(&frame.packet));
+  Packet frame = MakeVideo(0, 16, 8);
+  ExpectWrites(&frame.packet, 0);
+  ExpectWrites(nullptr, 0);
   EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacket(invalid state)"));
   EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacketAsync(invalid state)"));
-  EXPECT_EQ(0, client_->WritePacket(nullptr, 10));
-  EXPECT_EQ(0, client_->WritePacketAsync(nullptr));
   EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacket(invalid parameter)"));
   EXPECT_EQ(1, log_.Count(kLogError, "Failed to WritePacketAsync(invalid parameter)"));
 }
 
 TEST_F(PipeClientTest, ChannelIndexAtOrAboveTheCountIsRefused) {
   Connect(2);
-  VideoFrame frame = MakeVideo(2, 16, 8);
+  Packet frame = MakeVideo(2, 16, 8);
   EXPECT_EQ(0, client_->WritePacket(&frame.packet, 10));
   EXPECT_EQ(1, log_.Count(kLogError, "Failed to GetPipeItem(invalid index=2)"));
   frame.packet.channel = 0xFFFFFFFFu;
   EXPECT_EQ(0, client_->WritePacketAsync(&frame.packet));
   EXPECT_EQ(1, log_.Count(kLogError, "Failed to GetPipeItem(invalid index=-1)"));
-  EXPECT_FALSE(MappingExists(ObjectName(L"PIPE_VIDEO", 2, name_)));
+  EXPECT_FALSE(MappingExists(Named(L"PIPE_VIDEO", 2)));
 }
 
 TEST_F(PipeClientTest, OtherKindsSucceedAndWriteNothing) {
   Connect(1);
-  SemaphoreProbe video(ObjectName(L"VideoPipeSemaphore", 0, name_));
-  SemaphoreProbe audio(ObjectName(L"AudioPipeSemaphore", 0, name_));
-  VideoFrame frame = MakeVideo(0, 16, 8);
+  SemaphoreProbe video(Named(L"VideoPipeSemaphore", 0));
+  SemaphoreProbe audio(Named(L"AudioPipeSemaphore", 0));
+  Packet frame = MakeVideo(0, 16, 8);
   for (uint32_t kind : {0u, 3u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(kind);
     frame.packet.kind = kind;
-    EXPECT_EQ(1, client_->WritePacket(&frame.packet, 10)) << kind;
-    EXPECT_EQ(1, client_->WritePacketAsync(&frame.packet)) << kind;
+    ExpectWrites(&frame.packet, 1);
   }
   EXPECT_EQ(0, video.Count());
   EXPECT_EQ(0, audio.Count());
-  EXPECT_FALSE(MappingExists(ObjectName(L"PIPE_VIDEO", 0, name_)));
-  EXPECT_FALSE(MappingExists(ObjectName(L"PIPE_AUDIO", 0, name_)));
+  EXPECT_FALSE(MappingExists(Named(L"PIPE_VIDEO", 0)));
+  EXPECT_FALSE(MappingExists(Named(L"PIPE_AUDIO", 0)));
 }
 
 // A packet the ring refuses is not announced: a semaphore count would make
@@ -394,9 +361,9 @@ TEST_F(PipeClientTest, OtherKindsSucceedAndWriteNothing) {
 // no acknowledgement can come for audio that was never stored.
 TEST_F(PipeClientTest, RefusedPacketSucceedsButIsNotAnnounced) {
   Connect(1);
-  SemaphoreProbe video(ObjectName(L"VideoPipeSemaphore", 0, name_));
-  SemaphoreProbe audio(ObjectName(L"AudioPipeSemaphore", 0, name_));
-  VideoFrame good = MakeVideo(0, 16, 8);
+  SemaphoreProbe video(Named(L"VideoPipeSemaphore", 0));
+  SemaphoreProbe audio(Named(L"AudioPipeSemaphore", 0));
+  Packet good = MakeVideo(0, 16, 8);
   ASSERT_EQ(1, client_->WritePacket(&good.packet, 10));
   ASSERT_EQ(1, video.Count());
 
@@ -405,15 +372,14 @@ TEST_F(PipeClientTest, RefusedPacketSucceedsButIsNotAnnounced) {
   oversized.width = 1921;
   oversized.height = 1080;
   oversized.format = 12;
-  EXPECT_EQ(1, client_->WritePacket(&oversized, 10));
-  EXPECT_EQ(1, client_->WritePacketAsync(&oversized));
+  ExpectWrites(&oversized, 1);
   EXPECT_EQ(1, video.Count());
   EXPECT_EQ(2, log_.Count(kLogError, "Failed to SendPacket(invalid video size(1921,1080)"));
 
-  AudioBlock too_long = MakeAudio(0, Quenlo::kAudioPayloadSize + 1);
+  Packet too_long = MakeAudio(0, Quenlo::kAudioPayloadSize + 1);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(1, client_->WritePacket(&too_long.packet, 5000));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2500));
   EXPECT_EQ(1, client_->WritePacketAsync(&too_long.packet));
   EXPECT_EQ(0, audio.Count());
 }
@@ -422,14 +388,14 @@ TEST_F(PipeClientTest, RefusedPacketSucceedsButIsNotAnnounced) {
 
 TEST_F(PipeClientTest, VideoFrameLandsInTheRingAndIsAnnouncedOnce) {
   Connect(1);
-  SemaphoreProbe video(ObjectName(L"VideoPipeSemaphore", 0, name_));
-  VideoFrame frame = MakeVideo(0, 64, 32);
+  SemaphoreProbe video(Named(L"VideoPipeSemaphore", 0));
+  Packet frame = MakeVideo(0, 64, 32);
   frame.packet.timestamp = 123456789;
   ASSERT_EQ(1, client_->WritePacket(&frame.packet, 10));
   EXPECT_EQ(1, video.Count());
 
   BrisqRef<Quenlo::PipeMemoryVideo> reader(
-      new Quenlo::PipeMemoryVideo(ObjectName(L"PIPE_VIDEO", 0, name_).c_str()));
+      new Quenlo::PipeMemoryVideo(Named(L"PIPE_VIDEO", 0).c_str()));
   ASSERT_TRUE(reader->Open());
   EXPECT_EQ(1u, Quenlo::LoadU32(reader->Header() + Quenlo::kHeaderAckRequested));
   MediaPacket read = {};
@@ -438,7 +404,7 @@ TEST_F(PipeClientTest, VideoFrameLandsInTheRingAndIsAnnouncedOnce) {
   EXPECT_EQ(32u, read.height);
   EXPECT_EQ(123456789u, read.timestamp);
   ASSERT_NE(nullptr, read.data[0]);
-  EXPECT_EQ(0, std::memcmp(frame.pixels.data(), read.data[0], frame.pixels.size()));
+  EXPECT_EQ(0, std::memcmp(frame.bytes.data(), read.data[0], frame.bytes.size()));
 
   ASSERT_EQ(1, client_->WritePacketAsync(&frame.packet));
   EXPECT_EQ(2, video.Count());
@@ -447,62 +413,52 @@ TEST_F(PipeClientTest, VideoFrameLandsInTheRingAndIsAnnouncedOnce) {
 
 TEST_F(PipeClientTest, AudioWaitsForTheReadersAcknowledgement) {
   Connect(1);
-  AudioBlock block = MakeAudio(0, 1000);
-  const std::wstring name = name_;
+  Packet block = MakeAudio(0, 1000);
   // The server's audio reader: wake, read the slot, acknowledge.
-  std::promise<std::string> read_bytes;
-  std::thread server_reader([&read_bytes, name] {
-    HANDLE semaphore = ::OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE,
-                                        ObjectName(L"AudioPipeSemaphore", 0, name).c_str());
-    HANDLE event =
-        ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ObjectName(L"AudioPipeEvent", 0, name).c_str());
-    std::string bytes;
-    if (semaphore != nullptr && event != nullptr &&
-        ::WaitForSingleObject(semaphore, kWaitMs) == WAIT_OBJECT_0) {
-      BrisqRef<Quenlo::PipeMemoryAudio> ring(
-          new Quenlo::PipeMemoryAudio(ObjectName(L"PIPE_AUDIO", 0, name).c_str()));
-      MediaPacket packet = {};
-      if (ring->Open() && ring->ReadPacket(&packet) && ring->AckRequested()) {
-        bytes.assign(reinterpret_cast<const char*>(packet.data[0]), packet.audio_bytes);
-        ::Sleep(100);  // the writer must still be waiting now
-        ::SetEvent(event);
-      }
+  std::future<std::string> read = std::async(std::launch::async, [this] {
+    BrisqHandle semaphore(
+        ::OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, Named(L"AudioPipeSemaphore", 0).c_str()));
+    BrisqHandle event(::OpenEventW(EVENT_ALL_ACCESS, FALSE, Named(L"AudioPipeEvent", 0).c_str()));
+    BrisqRef<Quenlo::PipeMemoryAudio> ring(
+        new Quenlo::PipeMemoryAudio(Named(L"PIPE_AUDIO", 0).c_str()));
+    MediaPacket packet = {};
+    if (!event || ::WaitForSingleObject(semaphore.Get(), kWaitMs) != WAIT_OBJECT_0 ||
+        !ring->Open() || !ring->ReadPacket(&packet) || !ring->AckRequested()) {
+      return std::string();
     }
-    if (semaphore != nullptr) ::CloseHandle(semaphore);
-    if (event != nullptr) ::CloseHandle(event);
-    read_bytes.set_value(bytes);
+    std::string bytes(reinterpret_cast<const char*>(packet.data[0]), packet.audio_bytes);
+    ::Sleep(100);  // the writer must still be waiting now
+    ::SetEvent(event.Get());
+    return bytes;
   });
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(1, client_->WritePacket(&block.packet, 8000));
   const auto waited = std::chrono::steady_clock::now() - start;
-  server_reader.join();
-  EXPECT_GE(waited, std::chrono::milliseconds(90));
-  EXPECT_LT(waited, std::chrono::milliseconds(4000));
-  EXPECT_EQ(std::string(block.bytes.begin(), block.bytes.end()), read_bytes.get_future().get());
+  EXPECT_EQ(std::string(block.bytes.begin(), block.bytes.end()), read.get());
+  EXPECT_GE(waited, milliseconds(90));
+  EXPECT_LT(waited, milliseconds(4000));
 }
 
 TEST_F(PipeClientTest, AudioWithoutAcknowledgementStillSucceedsAfterTheTimeout) {
   Connect(1);
-  AudioBlock block = MakeAudio(0, 256);
+  Packet block = MakeAudio(0, 256);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(1, client_->WritePacket(&block.packet, 300));
   const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(250));
-  EXPECT_LT(waited, std::chrono::milliseconds(3000));
+  EXPECT_GE(waited, milliseconds(250));
+  EXPECT_LT(waited, milliseconds(3000));
   EXPECT_EQ(1, log_.Count(kLogInfo, "WaitForSingleObject timeout 300"));
 }
 
 TEST_F(PipeClientTest, AsyncAudioSignalsTheAcknowledgementItselfAndDoesNotWait) {
   Connect(1);
-  HANDLE event =
-      ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ObjectName(L"AudioPipeEvent", 0, name_).c_str());
-  ASSERT_NE(nullptr, event);
-  SemaphoreProbe audio(ObjectName(L"AudioPipeSemaphore", 0, name_));
-  AudioBlock block = MakeAudio(0, 256);
+  BrisqHandle event(::OpenEventW(EVENT_ALL_ACCESS, FALSE, Named(L"AudioPipeEvent", 0).c_str()));
+  ASSERT_TRUE(event);
+  SemaphoreProbe audio(Named(L"AudioPipeSemaphore", 0));
+  Packet block = MakeAudio(0, 256);
   EXPECT_EQ(1, client_->WritePacketAsync(&block.packet));
-  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(event, 0));
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(event.Get(), 0));
   EXPECT_EQ(1, audio.Count());
-  ::CloseHandle(event);
 }
 
 TEST_F(PipeClientTest, WritesGiveBackTheItemReferenceOnEveryPath) {
@@ -514,8 +470,8 @@ TEST_F(PipeClientTest, WritesGiveBackTheItemReferenceOnEveryPath) {
   ASSERT_EQ(2u, item->RefCount());  // the array's and ours
   EXPECT_EQ(0u, item->index);
 
-  VideoFrame frame = MakeVideo(0, 32, 16);
-  AudioBlock block = MakeAudio(0, 128);
+  Packet frame = MakeVideo(0, 32, 16);
+  Packet block = MakeAudio(0, 128);
   MediaPacket oversized = frame.packet;
   oversized.width = 4000;
   for (int i = 0; i < 100; ++i) {
@@ -586,6 +542,21 @@ TEST_F(PipeClientTest, DestroyDuringTheConnectLoopStillTearsDown) {
 
 // --- Races between teardown and the callbacks ---------------------------------------------------
 
+// One round of a race: a client of its own, watched, linked to a raw server.
+struct RaceRound {
+  RaceRound(const wchar_t* tag, bool answer_hello = true, DWORD hello_delay_ms = 0)
+      : name(UniqueName(tag)), server(name, answer_hello, hello_delay_ms) {
+    Watch(client, &recorder);
+  }
+  ~RaceRound() { EXPECT_EQ(0u, client->Release()); }
+  bool Link() { return server.Start() && client->Create(name.c_str(), 1) == 1; }
+
+  PipeClient* const client = new PipeClient();
+  EventRecorder recorder;
+  const std::wstring name;
+  RawPipeServer server;
+};
+
 // The panel subscribes from inside EVENT_CONNECTED. Teardown must not hold a
 // lock those sends need while it joins the thread that runs the callback.
 // The hang needs the hello to arrive after Destroy began and before the
@@ -595,22 +566,26 @@ TEST_F(PipeClientTest, DestroyRacingAConnectedCallbackThatSendsNeverHangs) {
   for (int round = 0; round < 50; ++round) {
     SCOPED_TRACE(round);
     const bool at_teardown = round % 2 == 0;
-    PipeClient* client = new PipeClient();
-    EventRecorder recorder(client, /*send_on_connected=*/true);
-    client->SetCallback(&EventRecorder::Callback, &recorder);
-    const std::wstring name = UniqueName(L"race");
-    RawPipeServer server(name, /*answer_hello=*/!at_teardown, static_cast<DWORD>(round % 4));
-    ASSERT_TRUE(server.Start());
-    ASSERT_EQ(1, client->Create(name.c_str(), 1));
-
+    std::atomic<int> sends{0};
+    RaceRound r(L"race", /*answer_hello=*/!at_teardown, static_cast<DWORD>(round % 4));
+    // Answers EVENT_CONNECTED the way the panel does: three sends from
+    // inside the callback.
+    r.recorder.inspect = [&r, &sends](test_support::PipeEvent& e, const char*, uint32_t) {
+      if (e.event != EVENT_CONNECTED) return;
+      for (const char* text : {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"}) {
+        r.client->SendMessage(101, text, static_cast<uint32_t>(std::strlen(text)));
+        ++sends;
+      }
+    };
+    ASSERT_TRUE(r.Link());
     if (at_teardown) {
-      ASSERT_TRUE(server.WaitClientHello(kWaitMs));  // the client's reader runs
-      log_.OnceAfter("[PipeClient] Destroy(begin,...)", [&server] { server.SendHello(); });
+      ASSERT_TRUE(r.server.WaitClientHello(kWaitMs));  // the client's reader runs
+      log_.OnceAfter("[PipeClient] Destroy(begin,...)", [&r] { r.server.SendHello(); });
     } else {
       ::Sleep(static_cast<DWORD>(round % 7));
     }
 
-    std::packaged_task<void()> destroy([client] { client->Destroy(); });
+    std::packaged_task<void()> destroy([&r] { r.client->Destroy(); });
     std::future<void> done = destroy.get_future();
     std::thread destroyer(std::move(destroy));
     if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
@@ -621,14 +596,13 @@ TEST_F(PipeClientTest, DestroyRacingAConnectedCallbackThatSendsNeverHangs) {
     }
     destroyer.join();
 
-    EXPECT_EQ(0u, client->IsConnected());
-    EXPECT_EQ(1u, recorder.Count(EVENT_DISCONNECTED));
-    const int connected = recorder.IndexOf(EVENT_CONNECTED);
+    EXPECT_EQ(0u, r.client->IsConnected());
+    EXPECT_EQ(1u, r.recorder.Count(EVENT_DISCONNECTED));
+    const int connected = r.recorder.IndexOf(EVENT_CONNECTED);
     if (connected >= 0) {
-      EXPECT_LT(connected, recorder.IndexOf(EVENT_DISCONNECTED));
-      EXPECT_EQ(3, recorder.sends_ok + recorder.sends_failed);
+      EXPECT_LT(connected, r.recorder.IndexOf(EVENT_DISCONNECTED));
+      EXPECT_EQ(3, sends);
     }
-    EXPECT_EQ(0u, client->Release());
   }
   EXPECT_EQ(0, log_.Count(kLogError, "Failed to Close(called on the reader thread)"));
 }
@@ -639,42 +613,35 @@ TEST_F(PipeClientTest, DestroyRacingAConnectedCallbackThatSendsNeverHangs) {
 // a moment that moves from round to round, and every other round the
 // server's going away starts the teardown instead.
 TEST_F(PipeClientTest, WritesRacingATeardownNeverTouchClosedRings) {
-  VideoFrame frame = MakeVideo(0, 1920, 1080);
-  AudioBlock block = MakeAudio(0, 4096);
+  Packet frame = MakeVideo(0, 1920, 1080);
+  Packet block = MakeAudio(0, 4096);
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
-    PipeClient* client = new PipeClient();
-    EventRecorder recorder(client);
-    client->SetCallback(&EventRecorder::Callback, &recorder);
-    const std::wstring name = UniqueName(L"writes");
-    RawPipeServer server(name);
-    ASSERT_TRUE(server.Start());
-    ASSERT_EQ(1, client->Create(name.c_str(), 1));
-    ASSERT_TRUE(recorder.WaitForCount(EVENT_CONNECTED));
+    RaceRound r(L"writes");
+    ASSERT_TRUE(r.Link());
+    ASSERT_TRUE(r.recorder.WaitForCount(EVENT_CONNECTED));
 
     std::atomic<bool> started{false};
     std::atomic<bool> stop{false};
-    std::atomic<int> written{0};
     std::thread writer([&] {
       started = true;
       while (!stop) {
-        written += client->WritePacketAsync(&frame.packet);
-        written += client->WritePacketAsync(&block.packet);
+        r.client->WritePacketAsync(&frame.packet);
+        r.client->WritePacketAsync(&block.packet);
       }
     });
     while (!started) std::this_thread::yield();
     ::Sleep(static_cast<DWORD>(round % 6));
     if (round % 2 == 0) {
-      client->Destroy();
+      r.client->Destroy();
     } else {
-      server.Close();
+      r.server.Close();
       EXPECT_TRUE(
           log_.WaitFor(kLogInfo, "[PipeClient] Destroy(end,...)", (round + 1) / 2, kWaitMs));
     }
     stop = true;
     writer.join();
-    client->Destroy();
-    EXPECT_EQ(0u, client->Release());
+    r.client->Destroy();
   }
 }
 
