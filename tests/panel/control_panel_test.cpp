@@ -46,8 +46,7 @@ class ControlPanelTest : public ::testing::Test {
   }
   std::wstring box_after_click(int id) const {
     click(id);
-    const HWND box = panel.message_box();
-    return box != nullptr ? take_message_box(box) : L"(no box)";
+    return take_message_box(panel.message_box());
   }
 
   PanelFolder folder{L"fake_quenlo.dll"};
@@ -65,11 +64,13 @@ TEST_F(ControlPanelTest, StartsIdleSubscribedAndDrawsTheFirstOverlay) {
   EXPECT_EQ(item_text(window, 113), L"尚未确认展示内容");
   EXPECT_EQ(window_text(window), L"Tessaly");
   const std::string sent = folder.read(L"sent.log");
-  const size_t live = sent.find("101\t{\"type\":\"request\",\"reqId\":\"subscribe-OPEN_LIVE_DATA-");
-  const size_t focus =
-      sent.find("101\t{\"type\":\"request\",\"reqId\":\"subscribe-OPEN_WIN_FOCUS-");
-  const size_t close =
-      sent.find("101\t{\"type\":\"request\",\"reqId\":\"subscribe-OPEN_WIN_CLOSE-");
+  const auto request = [&](const char* event) {
+    return sent.find(std::string("101\t{\"type\":\"request\",\"reqId\":\"subscribe-") + event +
+                     "-");
+  };
+  const size_t live = request("OPEN_LIVE_DATA");
+  const size_t focus = request("OPEN_WIN_FOCUS");
+  const size_t close = request("OPEN_WIN_CLOSE");
   EXPECT_TRUE(live == 0 && focus > live && close > focus && close != std::string::npos) << sent;
   EXPECT_TRUE(WaitUntil([&] { return folder.read(L"frame.raw").size() == 648000; }));
 }

@@ -1,5 +1,6 @@
 #include "panel_harness.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -10,22 +11,16 @@ namespace panel_test {
 
 namespace {
 
-void remove_tree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  const HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        remove_tree(folder + name + L"\\");
-      } else {
-        ::DeleteFileW((folder + name).c_str());
-      }
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryW(folder.c_str());
+// A visible top-level window of `window_class` in `process` once `ready`
+// holds for it; the last one found after 20 s or once `gone`.
+HWND wait_window(DWORD process, const wchar_t* window_class, const std::function<bool(HWND)>& ready,
+                 const std::function<bool()>& gone) {
+  HWND found = nullptr;
+  WaitUntil([&] {
+    found = quenlo_tools::FindProcessWindow(process, window_class, true);
+    return (found != nullptr && ready(found)) || gone();
+  });
+  return found;
 }
 
 }  // namespace
@@ -33,16 +28,18 @@ void remove_tree(const std::wstring& folder) {
 PanelFolder::PanelFolder(const std::wstring& library) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + test_support::UniqueName(L"tessaly") + L"\\";
-  ::CreateDirectoryW(path_.c_str(), nullptr);
-  ::CreateDirectoryW((path_ + L"inbox").c_str(), nullptr);
+  path_ = temp + test_support::UniqueName(L"tessaly") + L"\\";
+  std::filesystem::create_directories(path_ + L"inbox");
   ::CopyFileW((BuildFolder() + L"Tessaly.exe").c_str(), (path_ + L"Tessaly.exe").c_str(), FALSE);
   if (!library.empty()) {
     ::CopyFileW((BuildFolder() + library).c_str(), (path_ + L"Quenlo.dll").c_str(), FALSE);
   }
 }
 
-PanelFolder::~PanelFolder() { remove_tree(path_); }
+PanelFolder::~PanelFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path_).parent_path(), ignored);
+}
 
 std::string PanelFolder::read(const std::wstring& name) const {
   std::ifstream in((path_ + name).c_str(), std::ios::binary);
@@ -50,14 +47,19 @@ std::string PanelFolder::read(const std::wstring& name) const {
 }
 
 void PanelFolder::write(const std::wstring& name, const std::string& bytes) const {
-  std::ofstream out((path_ + name).c_str(), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream((path_ + name).c_str(), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 void PanelFolder::send(const std::wstring& name, const std::string& bytes) const {
   // Written under another name first: the fake reads only complete files.
   write(L"inbox\\" + name + L".part", bytes);
   ::MoveFileW((path_ + L"inbox\\" + name + L".part").c_str(), (path_ + L"inbox\\" + name).c_str());
+}
+
+HWND find_message_box(DWORD process, const std::function<bool()>& gone) {
+  return wait_window(
+      process, quenlo_tools::kMessageBoxClass,
+      [](HWND box) { return !item_text(box, 0xFFFF).empty(); }, gone);
 }
 
 PanelProcess::PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
@@ -73,27 +75,10 @@ DWORD PanelProcess::wait_exit(std::chrono::milliseconds timeout) const {
   return code == test_support::ChildProcess::kStillRunning ? STILL_ACTIVE : code;
 }
 
-HWND PanelProcess::find_window(const wchar_t* window_class, bool visible_only,
-                               std::chrono::milliseconds timeout) const {
-  HWND found = nullptr;
-  WaitUntil(
-      [&] {
-        found = quenlo_tools::FindProcessWindow(id(), window_class, visible_only);
-        return found != nullptr || !running();
-      },
-      timeout, std::chrono::milliseconds(20));
-  return found;
-}
-
-HWND PanelProcess::message_box() const {
-  HWND box = nullptr;
-  WaitUntil(
-      [&] {
-        box = find_window(quenlo_tools::kMessageBoxClass, true, std::chrono::milliseconds(0));
-        return (box != nullptr && !item_text(box, 0xFFFF).empty()) || !running();
-      },
-      std::chrono::seconds(20), std::chrono::milliseconds(20));
-  return box;
+HWND PanelProcess::panel() const {
+  return wait_window(
+      id(), quenlo_tools::kPanelWindowClass, [](HWND) { return true; },
+      [this] { return !running(); });
 }
 
 std::wstring window_text(HWND window) {
@@ -105,6 +90,7 @@ std::wstring window_text(HWND window) {
 std::wstring item_text(HWND dialog, int id) { return window_text(::GetDlgItem(dialog, id)); }
 
 std::wstring take_message_box(HWND box) {
+  if (box == nullptr) return L"(no box)";
   const std::wstring text = item_text(box, 0xFFFF);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   return text;
