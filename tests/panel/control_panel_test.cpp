@@ -2,6 +2,8 @@
 // fake Quenlo.dll delivers the host's comments from files.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "panel_harness.h"
 
 using namespace panel_test;
@@ -63,15 +65,12 @@ TEST_F(ControlPanelTest, StartsIdleSubscribedAndDrawsTheFirstOverlay) {
   EXPECT_EQ(item_text(window, 109), L"1  选项一：0 票");
   EXPECT_EQ(item_text(window, 113), L"尚未确认展示内容");
   EXPECT_EQ(window_text(window), L"Tessaly");
-  const std::string sent = folder.read(L"sent.log");
-  const auto request = [&](const char* event) {
-    return sent.find(std::string("101\t{\"type\":\"request\",\"reqId\":\"subscribe-") + event +
-                     "-");
-  };
-  const size_t live = request("OPEN_LIVE_DATA");
-  const size_t focus = request("OPEN_WIN_FOCUS");
-  const size_t close = request("OPEN_WIN_CLOSE");
-  EXPECT_TRUE(live == 0 && focus > live && close > focus && close != std::string::npos) << sent;
+  std::vector<std::pair<std::uint32_t, std::string>> sent;  // sent.log: "<type>\t<text>" lines
+  std::istringstream log(folder.read(L"sent.log"));
+  for (std::string line; std::getline(log, line);) {
+    sent.emplace_back(std::stoul(line), line.substr(line.find('\t') + 1));
+  }
+  EXPECT_EQ(subscriptions_fault(sent, 0, unix_ms()), "");
   EXPECT_TRUE(WaitUntil([&] { return folder.read(L"frame.raw").size() == 648000; }));
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "tests/support/unique_name.h"
 #include "tools/common/process_window.h"
@@ -79,6 +80,34 @@ HWND PanelProcess::panel() const {
   return wait_window(
       id(), quenlo_tools::kPanelWindowClass, [](HWND) { return true; },
       [this] { return !running(); });
+}
+
+std::int64_t unix_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string subscriptions_fault(const std::vector<std::pair<std::uint32_t, std::string>>& sent,
+                                std::int64_t earliest, std::int64_t latest) {
+  const char* const names[] = {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (i >= sent.size()) return "only " + std::to_string(sent.size()) + " sent";
+    const std::string& text = sent[i].second;
+    const std::regex form(
+        std::string(R"re(\{"type":"request","reqId":"subscribe-)re") + names[i] +
+        R"re(-([0-9]+)","method":"x\.subscribeEvent","params":\{"eventName":")re" + names[i] +
+        R"re(","timestamp":([0-9]+)\}\})re");
+    std::smatch parts;
+    if (sent[i].first != 101 || !std::regex_match(text, parts, form) || parts[1] != parts[2]) {
+      return "type " + std::to_string(sent[i].first) + ": " + text;
+    }
+    const std::int64_t ms = std::stoll(parts[1].str());
+    if (ms < earliest || ms > latest) {
+      return text + " not in [" + std::to_string(earliest) + ", " + std::to_string(latest) + "]";
+    }
+  }
+  return "";
 }
 
 std::wstring window_text(HWND window) {

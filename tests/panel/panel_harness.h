@@ -7,8 +7,11 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/wait_until.h"
@@ -64,6 +67,15 @@ class PanelProcess {
  private:
   test_support::ChildProcess process_;
 };
+
+// Milliseconds since 1970, as the panel stamps its requests.
+std::int64_t unix_ms();
+// What is wrong with the first three of `sent` (type, text) as the panel's
+// subscriptions to the host's live data, focus and close events, in that
+// order, each with an id and a time stamp of one reading of the clock within
+// [earliest, latest]; "" when nothing is.
+std::string subscriptions_fault(const std::vector<std::pair<std::uint32_t, std::string>>& sent,
+                                std::int64_t earliest, std::int64_t latest);
 
 std::wstring window_text(HWND window);
 std::wstring item_text(HWND dialog, int id);
