@@ -13,28 +13,23 @@ const std::wstring kNoChannels = L"缺少 maxChannels。请从Halvory的互动�
 const std::wstring kBadChannels = L"启动参数 maxChannels 无效。";
 const std::wstring kNoLibrary = L"无法初始化互动连接，请确认 Quenlo.dll 与程序位于同一目录。";
 const std::wstring kNoHost = L"无法连接Halvory，请从互动工具入口重新启动。";
+const std::wstring kPanel = L"TessalyControlPanel";
 
-struct Outcome {
-  std::wstring text;
-  std::wstring caption;
-  std::wstring owner;  // class of the owner window; empty without owner
-  DWORD exit_code = STILL_ACTIVE;
-};
-
-// Starts the panel, answers its one message box and waits for the end.
-Outcome run_panel(const PanelFolder& folder, const std::wstring& arguments) {
+// Starts the panel with `arguments`, answers its one message box and checks
+// the box's text, its caption "Tessaly", the class of its owner (empty
+// without owner) and the exit code.
+void expect_box_and_exit(const PanelFolder& folder, const wchar_t* arguments,
+                         const std::wstring& text, const std::wstring& owner, DWORD exit_code) {
+  SCOPED_TRACE(::testing::Message()
+               << "arguments: " << std::string(arguments, arguments + wcslen(arguments)));
   PanelProcess panel(folder, arguments);
-  Outcome outcome;
   const HWND box = panel.message_box();
-  if (box != nullptr) {
-    outcome.caption = window_text(box);
-    wchar_t owner_class[64] = {};
-    if (const HWND owner = ::GetWindow(box, GW_OWNER)) ::GetClassNameW(owner, owner_class, 64);
-    outcome.owner = owner_class;
-    outcome.text = take_message_box(box);
-  }
-  outcome.exit_code = panel.wait_exit();
-  return outcome;
+  wchar_t owner_class[64] = {};
+  if (const HWND owner = ::GetWindow(box, GW_OWNER)) ::GetClassNameW(owner, owner_class, 64);
+  EXPECT_EQ(box != nullptr ? window_text(box) : L"", L"Tessaly");
+  EXPECT_EQ(owner_class, owner);
+  EXPECT_EQ(take_message_box(box), text);
+  EXPECT_EQ(panel.wait_exit(), exit_code);
 }
 
 }  // namespace
@@ -61,15 +56,7 @@ TEST(LaunchOptions, RejectedOptionsShowTheirTextAndExitWith2) {
       {L"--pipeName=a --maxChannels=x --maxChannels=3", kBadChannels},
   };
   const PanelFolder folder(L"");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message()
-                 << "arguments: " << std::string(c.arguments, c.arguments + wcslen(c.arguments)));
-    const Outcome outcome = run_panel(folder, c.arguments);
-    EXPECT_EQ(outcome.text, c.text);
-    EXPECT_EQ(outcome.caption, L"Tessaly");
-    EXPECT_EQ(outcome.owner, L"");
-    EXPECT_EQ(outcome.exit_code, 2u);
-  }
+  for (const auto& c : cases) expect_box_and_exit(folder, c.arguments, c.text, L"", 2);
 }
 
 // Without a usable Quenlo.dll beside the program: the box, owned by the panel
@@ -78,27 +65,19 @@ TEST(LaunchOptions, MissingLibraryGivesItsBoxAndExit5) {
   const PanelFolder folder(L"");
   for (const wchar_t* arguments :
        {L"--pipeName=a --maxChannels=2", L"--pipeName=a --maxChannels=4abc"}) {
-    const Outcome outcome = run_panel(folder, arguments);
-    EXPECT_EQ(outcome.text, kNoLibrary);
-    EXPECT_EQ(outcome.owner, L"TessalyControlPanel");
-    EXPECT_EQ(outcome.exit_code, 5u);
+    expect_box_and_exit(folder, arguments, kNoLibrary, kPanel, 5);
   }
 }
 
 TEST(LaunchOptions, LibraryWithoutCreatePipeClientGivesItsBoxAndExit5) {
   const PanelFolder folder(L"fake_quenlo_no_client.dll");
-  const Outcome outcome = run_panel(folder, L"--pipeName=a --maxChannels=1");
-  EXPECT_EQ(outcome.text, kNoLibrary);
-  EXPECT_EQ(outcome.exit_code, 5u);
+  expect_box_and_exit(folder, L"--pipeName=a --maxChannels=1", kNoLibrary, kPanel, 5);
 }
 
 TEST(LaunchOptions, FailedCreateShowsItsBoxAndEndsWith0) {
   const PanelFolder folder(L"fake_quenlo.dll");
   folder.write(L"create_fails", "");
-  const Outcome outcome = run_panel(folder, L"--pipeName=a --maxChannels=1");
-  EXPECT_EQ(outcome.text, kNoHost);
-  EXPECT_EQ(outcome.owner, L"TessalyControlPanel");
-  EXPECT_EQ(outcome.exit_code, 0u);
+  expect_box_and_exit(folder, L"--pipeName=a --maxChannels=1", kNoHost, kPanel, 0);
 }
 
 // Accepted values reach Create as read by wcstoul; the program then runs until
@@ -128,25 +107,21 @@ TEST(LaunchOptions, AcceptedValuesReachCreateAndDisconnectEndsWith0) {
 // id 1): Common Controls 6, the supported systems, no elevation, and no DPI
 // awareness (the layout is in fixed pixels; the system scales the window).
 TEST(LaunchManifest, ProgramCarriesCommonControls6SupportedOsAsInvokerAndNoDpiAwareness) {
-  const std::wstring exe = BuildFolder() + L"Tessaly.exe";
-  const HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const HMODULE module =
+      ::LoadLibraryExW((BuildFolder() + L"Tessaly.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
   std::string manifest;
   if (const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
-    const HGLOBAL loaded = ::LoadResource(module, found);
-    const auto* bytes = static_cast<const char*>(::LockResource(loaded));
+    const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(module, found)));
     if (bytes != nullptr) manifest.assign(bytes, ::SizeofResource(module, found));
   }
   ::FreeLibrary(module);
-  ASSERT_FALSE(manifest.empty());
-
-  const auto has = [&](const std::string& text) {
-    return manifest.find(text) != std::string::npos;
+  const auto has = [&](const std::string& text, std::size_t from = 0) {
+    return manifest.find(text, from) != std::string::npos;
   };
   const std::size_t controls = manifest.find(R"(name="Microsoft.Windows.Common-Controls")");
-  ASSERT_NE(controls, std::string::npos);
-  const std::size_t end = manifest.find("/>", controls);
-  const std::string identity = manifest.substr(controls, end - controls);
+  ASSERT_NE(controls, std::string::npos) << manifest;
+  const std::string identity = manifest.substr(controls, manifest.find("/>", controls) - controls);
   EXPECT_NE(identity.find(R"(version="6.0.0.0")"), std::string::npos) << identity;
   EXPECT_NE(identity.find(R"(publicKeyToken="6595b64144ccf1df")"), std::string::npos) << identity;
   EXPECT_TRUE(has("<dependentAssembly>"));
@@ -154,7 +129,5 @@ TEST(LaunchManifest, ProgramCarriesCommonControls6SupportedOsAsInvokerAndNoDpiAw
   EXPECT_TRUE(has(R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)"));
   EXPECT_FALSE(has("dpiAwareness"));
   const std::size_t dpi = manifest.find("<dpiAware ");
-  if (dpi != std::string::npos) {
-    EXPECT_NE(manifest.find(">false</dpiAware>", dpi), std::string::npos);
-  }
+  if (dpi != std::string::npos) EXPECT_TRUE(has(">false</dpiAware>", dpi));
 }

@@ -2,10 +2,9 @@
 // for cases a user cannot time from outside.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <future>
-#include <thread>
 
+#include "panel_harness.h"
 #include "tests/support/failing_allocator.h"
 #include "tests/support/log_capture.h"
 #include "panel/app_context.h"
@@ -17,44 +16,11 @@ using namespace tessaly;
 
 namespace {
 
-LiveComment comment(const std::string& id, const std::string& nickname,
-                    const std::string& content) {
-  LiveComment c;
-  c.msg_id = id;
-  c.nickname = nickname;
-  c.content = content;
-  return c;
-}
-
-BOOL CALLBACK find_own_box(HWND window, LPARAM param) {
-  DWORD process = 0;
-  ::GetWindowThreadProcessId(window, &process);
-  wchar_t name[16] = {};
-  ::GetClassNameW(window, name, 16);
-  if (process == ::GetCurrentProcessId() && std::wstring(name) == L"#32770" &&
-      ::IsWindowVisible(window)) {
-    *reinterpret_cast<HWND*>(param) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // Answers the next message box of this process from another thread; yields
 // its text.
 std::future<std::wstring> answer_next_box() {
   return std::async(std::launch::async, [] {
-    for (int i = 0; i < 500; ++i) {
-      HWND box = nullptr;
-      ::EnumWindows(find_own_box, reinterpret_cast<LPARAM>(&box));
-      if (box != nullptr) {
-        wchar_t text[256] = {};
-        ::GetDlgItemTextW(box, 0xFFFF, text, 256);
-        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-        return std::wstring(text);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return std::wstring(L"(no box)");
+    return panel_test::take_message_box(panel_test::find_message_box(::GetCurrentProcessId()));
   });
 }
 
@@ -89,8 +55,6 @@ class PanelCommandsTest : public ::testing::Test {
 
 }  // namespace
 
-// A comment that arrives between a refill and the click shifts every
-// candidate: the selected row must not be mapped onto the wrong comment.
 TEST_F(PanelCommandsTest, ControlsTakeTheFontsOfTheirOwnContext) {
   ASSERT_NE(app.title_font.Get(), nullptr);
   ASSERT_NE(app.ui_font.Get(), nullptr);
@@ -101,11 +65,13 @@ TEST_F(PanelCommandsTest, ControlsTakeTheFontsOfTheirOwnContext) {
             app.ui_font.Get());
 }
 
+// A comment that arrives between a refill and the click shifts every
+// candidate: the selected row must not be mapped onto the wrong comment.
 TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
-  app.engine.ingest(comment("m1", "a", "picked"));
+  app.engine.ingest({"m1", "", "a", "picked"});
   refresh_candidates(app);
   ::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_SETCURSEL, 0, 0);
-  app.engine.ingest(comment("m2", "b", "newer"));
+  app.engine.ingest({"m2", "", "b", "newer"});
   app.candidates_dirty = true;
 
   auto box = answer_next_box();
@@ -125,7 +91,7 @@ TEST_F(PanelCommandsTest, ConfirmOnAnOutOfDateListRefillsAndAsksAgain) {
 TEST_F(PanelCommandsTest, EntriesWithoutNicknameOrWithBadUtf8) {
   EXPECT_EQ(candidate_entry_text({"m", "", "内容"}), L"内容");
   EXPECT_EQ(candidate_entry_text({"m", "昵称", "bad\xff"}), L"");
-  app.engine.ingest(comment("m1", "n", "bad\xff"));
+  app.engine.ingest({"m1", "", "n", "bad\xff"});
   refresh_candidates(app);
   EXPECT_EQ(::SendDlgItemMessageW(app.hwnd, kIdCandidates, LB_GETCOUNT, 0, 0), 1);
   EXPECT_EQ(list_entry(0), L"");
@@ -139,18 +105,14 @@ TEST_F(PanelCommandsTest, AllocationFailureDropsOnlyThatMessage) {
   bool failed = true;
   for (int n = 1; failed; ++n) {
     SCOPED_TRACE(n);
-    auto* posted = new LiveComment(comment("m" + std::to_string(n), "n", "text"));
+    auto* posted = new LiveComment{"m" + std::to_string(n), "", "n", "text"};
     test_support::ScopedAllocationFailure failure(n);
     EXPECT_EQ(::SendMessageW(app.hwnd, kMsgComment, 0, reinterpret_cast<LPARAM>(posted)), 0);
     failed = test_support::AllocationFailed();
   }
-  bool logged = false;
-  for (const auto& line : capture.Lines()) {
-    logged |= line.text.find("] : Failed to window_proc: out of memory\n") != std::string::npos;
-  }
-  EXPECT_TRUE(logged);
+  EXPECT_GE(capture.Count(2, "Failed to window_proc: out of memory"), 1);
   ::SendMessageW(app.hwnd, kMsgComment, 0,
-                 reinterpret_cast<LPARAM>(new LiveComment(comment("last", "n", "after"))));
+                 reinterpret_cast<LPARAM>(new LiveComment{"last", "", "n", "after"}));
   refresh_candidates(app);
   EXPECT_EQ(list_entry(0), L"n：after");  // newest first
 }

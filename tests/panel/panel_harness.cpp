@@ -1,7 +1,9 @@
 #include "panel_harness.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "tests/support/unique_name.h"
 #include "tools/common/process_window.h"
@@ -10,22 +12,16 @@ namespace panel_test {
 
 namespace {
 
-void remove_tree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  const HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        remove_tree(folder + name + L"\\");
-      } else {
-        ::DeleteFileW((folder + name).c_str());
-      }
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryW(folder.c_str());
+// A visible top-level window of `window_class` in `process` once `ready`
+// holds for it; the last one found after 20 s or once `gone`.
+HWND wait_window(DWORD process, const wchar_t* window_class, const std::function<bool(HWND)>& ready,
+                 const std::function<bool()>& gone) {
+  HWND found = nullptr;
+  WaitUntil([&] {
+    found = quenlo_tools::FindProcessWindow(process, window_class, true);
+    return (found != nullptr && ready(found)) || gone();
+  });
+  return found;
 }
 
 }  // namespace
@@ -33,16 +29,18 @@ void remove_tree(const std::wstring& folder) {
 PanelFolder::PanelFolder(const std::wstring& library) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + test_support::UniqueName(L"tessaly") + L"\\";
-  ::CreateDirectoryW(path_.c_str(), nullptr);
-  ::CreateDirectoryW((path_ + L"inbox").c_str(), nullptr);
+  path_ = temp + test_support::UniqueName(L"tessaly") + L"\\";
+  std::filesystem::create_directories(path_ + L"inbox");
   ::CopyFileW((BuildFolder() + L"Tessaly.exe").c_str(), (path_ + L"Tessaly.exe").c_str(), FALSE);
   if (!library.empty()) {
     ::CopyFileW((BuildFolder() + library).c_str(), (path_ + L"Quenlo.dll").c_str(), FALSE);
   }
 }
 
-PanelFolder::~PanelFolder() { remove_tree(path_); }
+PanelFolder::~PanelFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path_).parent_path(), ignored);
+}
 
 std::string PanelFolder::read(const std::wstring& name) const {
   std::ifstream in((path_ + name).c_str(), std::ios::binary);
@@ -50,14 +48,19 @@ std::string PanelFolder::read(const std::wstring& name) const {
 }
 
 void PanelFolder::write(const std::wstring& name, const std::string& bytes) const {
-  std::ofstream out((path_ + name).c_str(), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream((path_ + name).c_str(), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 void PanelFolder::send(const std::wstring& name, const std::string& bytes) const {
   // Written under another name first: the fake reads only complete files.
   write(L"inbox\\" + name + L".part", bytes);
   ::MoveFileW((path_ + L"inbox\\" + name + L".part").c_str(), (path_ + L"inbox\\" + name).c_str());
+}
+
+HWND find_message_box(DWORD process, const std::function<bool()>& gone) {
+  return wait_window(
+      process, quenlo_tools::kMessageBoxClass,
+      [](HWND box) { return !item_text(box, 0xFFFF).empty(); }, gone);
 }
 
 PanelProcess::PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
@@ -73,27 +76,38 @@ DWORD PanelProcess::wait_exit(std::chrono::milliseconds timeout) const {
   return code == test_support::ChildProcess::kStillRunning ? STILL_ACTIVE : code;
 }
 
-HWND PanelProcess::find_window(const wchar_t* window_class, bool visible_only,
-                               std::chrono::milliseconds timeout) const {
-  HWND found = nullptr;
-  WaitUntil(
-      [&] {
-        found = quenlo_tools::FindProcessWindow(id(), window_class, visible_only);
-        return found != nullptr || !running();
-      },
-      timeout, std::chrono::milliseconds(20));
-  return found;
+HWND PanelProcess::panel() const {
+  return wait_window(
+      id(), quenlo_tools::kPanelWindowClass, [](HWND) { return true; },
+      [this] { return !running(); });
 }
 
-HWND PanelProcess::message_box() const {
-  HWND box = nullptr;
-  WaitUntil(
-      [&] {
-        box = find_window(quenlo_tools::kMessageBoxClass, true, std::chrono::milliseconds(0));
-        return (box != nullptr && !item_text(box, 0xFFFF).empty()) || !running();
-      },
-      std::chrono::seconds(20), std::chrono::milliseconds(20));
-  return box;
+std::int64_t unix_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string subscriptions_fault(const std::vector<std::pair<std::uint32_t, std::string>>& sent,
+                                std::int64_t earliest, std::int64_t latest) {
+  const char* const names[] = {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (i >= sent.size()) return "only " + std::to_string(sent.size()) + " sent";
+    const std::string& text = sent[i].second;
+    const std::regex form(
+        std::string(R"re(\{"type":"request","reqId":"subscribe-)re") + names[i] +
+        R"re(-([0-9]+)","method":"x\.subscribeEvent","params":\{"eventName":")re" + names[i] +
+        R"re(","timestamp":([0-9]+)\}\})re");
+    std::smatch parts;
+    if (sent[i].first != 101 || !std::regex_match(text, parts, form) || parts[1] != parts[2]) {
+      return "type " + std::to_string(sent[i].first) + ": " + text;
+    }
+    const std::int64_t ms = std::stoll(parts[1].str());
+    if (ms < earliest || ms > latest) {
+      return text + " not in [" + std::to_string(earliest) + ", " + std::to_string(latest) + "]";
+    }
+  }
+  return "";
 }
 
 std::wstring window_text(HWND window) {
@@ -105,6 +119,7 @@ std::wstring window_text(HWND window) {
 std::wstring item_text(HWND dialog, int id) { return window_text(::GetDlgItem(dialog, id)); }
 
 std::wstring take_message_box(HWND box) {
+  if (box == nullptr) return L"(no box)";
   const std::wstring text = item_text(box, 0xFFFF);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   return text;

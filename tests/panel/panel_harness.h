@@ -7,7 +7,11 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/wait_until.h"
@@ -37,6 +41,11 @@ class PanelFolder {
   std::wstring path_;
 };
 
+// A visible message box of `process` once it shows its text (a box is found
+// by class before its texts are set), or null after 20 s or once `gone`.
+HWND find_message_box(
+    DWORD process, const std::function<bool()>& gone = [] { return false; });
+
 // A running Tessaly.exe; killed if still running when the object goes away.
 // With `inherit_handles` it gets every inheritable handle of this process,
 // as from a host that captures its children's output.
@@ -44,29 +53,34 @@ class PanelProcess {
  public:
   PanelProcess(const PanelFolder& folder, const std::wstring& arguments,
                bool inherit_handles = false);
-  PanelProcess(const PanelProcess&) = delete;
-  PanelProcess& operator=(const PanelProcess&) = delete;
 
   DWORD id() const { return process_.Id(); }
   bool running() const { return process_.Running(); }
   // The exit code, or STILL_ACTIVE when it did not end within `timeout`.
   DWORD wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
-  // The top-level window of `window_class` owned by this process, or null
-  // after `timeout`. Hidden windows count when `visible_only` is false.
-  HWND find_window(const wchar_t* window_class, bool visible_only = true,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
-  HWND panel() const { return find_window(L"TessalyControlPanel"); }
-  // Its message box, once the box shows its text (a box is found by class
-  // before its texts are set), or null after 20 s or when the program ended.
-  HWND message_box() const;
+  // The visible control panel, or null after 20 s or when the program ended.
+  HWND panel() const;
+  HWND message_box() const {
+    return find_message_box(id(), [this] { return !running(); });
+  }
 
  private:
   test_support::ChildProcess process_;
 };
 
+// Milliseconds since 1970, as the panel stamps its requests.
+std::int64_t unix_ms();
+// What is wrong with the first three of `sent` (type, text) as the panel's
+// subscriptions to the host's live data, focus and close events, in that
+// order, each with an id and a time stamp of one reading of the clock within
+// [earliest, latest]; "" when nothing is.
+std::string subscriptions_fault(const std::vector<std::pair<std::uint32_t, std::string>>& sent,
+                                std::int64_t earliest, std::int64_t latest);
+
 std::wstring window_text(HWND window);
 std::wstring item_text(HWND dialog, int id);
-// The text of a message box (its static 0xFFFF); closes the box with IDOK.
+// The text of a message box (its static 0xFFFF), which it closes with IDOK;
+// "(no box)" for null.
 std::wstring take_message_box(HWND box);
 
 }  // namespace panel_test

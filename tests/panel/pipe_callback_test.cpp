@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include "panel_harness.h"
 #include "tests/support/failing_allocator.h"
 #include "tests/support/log_capture.h"
 #include "panel/app_context.h"
@@ -70,33 +71,14 @@ BOOL WINAPI post_unless_full(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
   return ::PostMessageW(hwnd, message, wparam, lparam);
 }
 
-// The message of a captured line, after its header.
-std::string message_of(const test_support::LogLine& line) {
-  return line.text.substr(line.text.find("] : ") + 4);
-}
-
 }  // namespace
 
 TEST_F(PipeCallbackTest, ConnectSubscribesToThreeEventsAndPostsConnected) {
+  const std::int64_t before = panel_test::unix_ms();
   pipe_callback(EVENT_CONNECTED, 0, nullptr, 0, &app);
   EXPECT_TRUE(app.connected.load());
-  ASSERT_EQ(client.sent.size(), 3u);
-  const char* names[] = {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(client.sent[i].first, 101u);
-    const std::string& text = client.sent[i].second;
-    const std::string prefix =
-        std::string(R"({"type":"request","reqId":"subscribe-)") + names[i] + "-";
-    ASSERT_EQ(text.compare(0, prefix.size(), prefix), 0) << text;
-    // The id's time and the time stamp are the same reading of the clock.
-    const std::string ms =
-        text.substr(prefix.size(), text.find('"', prefix.size()) - prefix.size());
-    EXPECT_GT(std::stoll(ms), 1600000000000LL);
-    EXPECT_NE(
-        text.find(std::string(R"("eventName":")") + names[i] + R"(","timestamp":)" + ms + "}}"),
-        std::string::npos)
-        << text;
-  }
+  EXPECT_EQ(client.sent.size(), 3u);
+  EXPECT_EQ(panel_test::subscriptions_fault(client.sent, before, panel_test::unix_ms()), "");
   const auto p = posted();
   ASSERT_EQ(p.size(), 1u);
   EXPECT_EQ(p[0].message, kMsgConnected);
@@ -166,15 +148,9 @@ TEST_F(PipeCallbackTest, RefusedPostsAreTakenBackSoRedeliveriesCount) {
   EXPECT_TRUE(posted().empty());
   EXPECT_EQ(app.comments_lost, 5u);
   // The running total, at the first loss and whenever it doubles.
-  std::vector<std::string> warnings;
-  for (const auto& line : capture.Lines()) {
-    EXPECT_EQ(line.severity, 1);
-    warnings.push_back(message_of(line));
-  }
-  EXPECT_EQ(warnings,
-            (std::vector<std::string>{"Failed to PostMessage(comment), lost so far: 1\n",
-                                      "Failed to PostMessage(comment), lost so far: 2\n",
-                                      "Failed to PostMessage(comment), lost so far: 4\n"}));
+  const std::string lost = "Failed to PostMessage(comment), lost so far: ";
+  EXPECT_EQ(capture.Messages(), (std::vector<test_support::LogMessage>{
+                                    {1, lost + "1"}, {1, lost + "2"}, {1, lost + "4"}}));
   // The host's redelivery of every lost comment counts.
   for (int i = 1; i <= 5; ++i) message(comment_json("m" + std::to_string(i), "again"));
   EXPECT_EQ(posted().size(), 5u);
@@ -202,7 +178,7 @@ TEST_F(PipeCallbackTest, AllocationFailureDropsTheEventAndKeepsRedeliveriesWhole
     EXPECT_EQ(ids, (std::multiset<std::string>{"a", "b"}));
     const auto lines = capture.Lines();
     if (failed && !lines.empty() && lines.back().severity == 2) {
-      EXPECT_EQ(message_of(lines.back()), "Failed to pipe_callback: out of memory\n");
+      EXPECT_EQ(lines.back().message, "Failed to pipe_callback: out of memory");
     }
   }
 }

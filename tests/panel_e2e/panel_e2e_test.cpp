@@ -9,11 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +20,7 @@
 #include "panel/live/interaction_engine.h"
 #include "panel/overlay_renderer.h"
 #include "tests/panel/panel_harness.h"
+#include "tests/support/event_recorder.h"
 #include "tests/support/unique_name.h"
 #include "tools/panel-bench/quenlo_host.h"
 
@@ -36,53 +35,10 @@ const char kConnectedUtf8[] = "已连接Halvory，正在接收互动评论。";
 const char kBrokenUtf8[] = "连接暂时中断，等待Halvory恢复连接…";
 const char kDisconnectedUtf8[] = "Halvory已断开，插件将安全退出。";
 
-std::int64_t unix_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 std::string comment(const std::string& id, const std::string& user, const std::string& content) {
   return R"({"msg_type_str":"live_comment","msg_id":")" + id + R"(","sec_open_id":")" + user +
          R"(","nickname":"n","content":")" + content + R"(","timestamp":1})";
 }
-
-// What the host saw; filled on the library's threads.
-struct HostRecord {
-  std::mutex lock;
-  std::condition_variable changed;
-  std::vector<std::pair<std::uint32_t, std::string>> messages;  // type, payload
-  std::chrono::steady_clock::time_point connected_at;
-  std::vector<std::chrono::steady_clock::time_point> packet_times;
-  std::vector<MediaPacket> packets;       // the records, plane pointers stale
-  std::vector<std::uint8_t> last_pixels;  // plane 0 of the last video packet
-
-  void on_event(IPC_EVENT_TYPE event, std::uint32_t type, const char* data, std::uint32_t length) {
-    std::lock_guard<std::mutex> hold(lock);
-    if (event == EVENT_CONNECTED) {
-      connected_at = std::chrono::steady_clock::now();
-    } else if (event == EVENT_MESSAGE) {
-      messages.emplace_back(type, std::string(data, length));
-    } else if (event == EVENT_PACKET && length == sizeof(MediaPacket)) {
-      MediaPacket packet;
-      std::memcpy(&packet, data, sizeof packet);
-      packet_times.push_back(std::chrono::steady_clock::now());
-      packets.push_back(packet);
-      const std::size_t bytes = std::size_t(packet.height) * std::size_t(packet.linesize[0]);
-      if (packet.data[0] != nullptr && packet.linesize[0] > 0 && bytes <= 1920u * 1080u * 4u) {
-        last_pixels.assign(packet.data[0], packet.data[0] + bytes);
-      }
-    }
-    changed.notify_all();
-  }
-
-  // Waits until `condition` (called under the lock) holds.
-  template <typename Condition>
-  bool wait(Condition condition, std::chrono::milliseconds timeout = 10s) {
-    std::unique_lock<std::mutex> hold(lock);
-    return changed.wait_for(hold, timeout, condition);
-  }
-};
 
 // panel_trace.dll's hooks on the UI thread of the panel owning `window`.
 class PanelTrace {
@@ -123,15 +79,32 @@ class PanelTrace {
 
 class PanelEndToEnd : public ::testing::Test {
  protected:
+  PanelEndToEnd() {
+    // Plane 0 of a video packet is valid only during the call.
+    record.inspect = [this](test_support::PipeEvent& e, const char*, std::uint32_t) {
+      const MediaPacket& p = e.packet;
+      const std::size_t bytes = std::size_t(p.height) * std::size_t(p.linesize[0]);
+      if (p.data[0] == nullptr || p.linesize[0] <= 0 || bytes > 1920u * 1080u * 4u) return;
+      std::lock_guard<std::mutex> hold(pixels_lock);
+      last_pixels.assign(p.data[0], p.data[0] + bytes);
+    };
+  }
   bool open_host() { return host.open(BuildFolder() + L"Quenlo.dll", pipe, 1); }
-  void start_panel() {
-    panel = std::make_unique<PanelProcess>(folder, L"--pipeName=" + pipe + L" --maxChannels=1");
+  void start_panel(bool inherit_handles = false) {
+    panel = std::make_unique<PanelProcess>(folder, L"--pipeName=" + pipe + L" --maxChannels=1",
+                                           inherit_handles);
     window = panel->panel();
   }
   // The host side is up once the panel's three requests arrived: the
   // panel's callback is then known to be installed and connected.
-  bool subscribed() {
-    return record.wait([&] { return record.messages.size() >= 3; });
+  bool subscribed() { return record.WaitForCount(EVENT_MESSAGE, 3, kAnyType, 10s); }
+  bool sends_picture(const std::vector<std::uint8_t>& picture, std::chrono::milliseconds timeout) {
+    return record.WaitFor(
+        [&](const std::vector<test_support::PipeEvent>&) {
+          std::lock_guard<std::mutex> hold(pixels_lock);
+          return last_pixels == picture;
+        },
+        timeout);
   }
   bool send(const std::string& json) { return host.send(1, json); }
   HWND item(int id) const { return ::GetDlgItem(window, id); }
@@ -140,18 +113,21 @@ class PanelEndToEnd : public ::testing::Test {
     return WaitUntil([&] { return item_text(window, id) == text; }, 10s);
   }
 
+  static constexpr std::uint32_t kAnyType = test_support::EventRecorder::kAnyType;
   std::wstring pipe = test_support::UniqueName(L"e2e");
-  HostRecord record;  // outlives the host, whose threads fill it
+  // What the host saw, and plane 0 of the last video packet; both outlive the
+  // host, whose threads fill them.
+  test_support::EventRecorder record;
+  std::mutex pixels_lock;
+  std::vector<std::uint8_t> last_pixels;
   panel_host::QuenloHost host{
       [this](IPC_EVENT_TYPE event, std::uint32_t type, const char* data, std::uint32_t length) {
-        record.on_event(event, type, data, length);
+        test_support::EventRecorder::Callback(event, type, data, length, &record);
       }};
   PanelFolder folder{L"Quenlo.dll"};
   std::unique_ptr<PanelProcess> panel;
   HWND window = nullptr;
 };
-
-// --- The link coming up -------------------------------------------------------------------
 
 TEST_F(PanelEndToEnd, SubscribesToTheThreeEventsInOrderWithFreshIdentifiers) {
   ASSERT_TRUE(open_host());
@@ -160,26 +136,11 @@ TEST_F(PanelEndToEnd, SubscribesToTheThreeEventsInOrderWithFreshIdentifiers) {
   ASSERT_TRUE(subscribed());
   const std::int64_t after = unix_ms();
 
-  const char* const names[] = {"OPEN_LIVE_DATA", "OPEN_WIN_FOCUS", "OPEN_WIN_CLOSE"};
-  std::lock_guard<std::mutex> hold(record.lock);
-  ASSERT_EQ(record.messages.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    const std::string& text = record.messages[i].second;
-    EXPECT_EQ(record.messages[i].first, 101u);
-    const std::regex form(
-        std::string(R"re(\{"type":"request","reqId":"subscribe-)re") + names[i] +
-        R"re(-([0-9]+)","method":"x\.subscribeEvent","params":\{"eventName":")re" + names[i] +
-        R"re(","timestamp":([0-9]+)\}\})re");
-    std::smatch parts;
-    ASSERT_TRUE(std::regex_match(text, parts, form)) << text;
-    EXPECT_EQ(parts[1].str(), parts[2].str()) << text;
-    const std::int64_t ms = std::stoll(parts[1].str());
-    EXPECT_TRUE(ms >= before && ms <= after)
-        << text << " not in [" << before << ", " << after << "]";
-  }
+  std::vector<std::pair<std::uint32_t, std::string>> sent;
+  for (const auto& e : record.Of(EVENT_MESSAGE)) sent.emplace_back(e.type, e.data);
+  EXPECT_EQ(sent.size(), 3u);
+  EXPECT_EQ(subscriptions_fault(sent, before, after), "");
 }
-
-// --- Connection changes --------------------------------------------------------------------
 
 TEST_F(PanelEndToEnd, StatusLineFollowsConnectBreakAndDisconnectAndTheProgramEndsWithZero) {
   start_panel();  // before the host serves the pipe: the client keeps trying
@@ -221,9 +182,7 @@ TEST_F(PanelEndToEnd, HostThatLetThePanelInheritHandlesEndsItWithinTwoSeconds) {
   ASSERT_TRUE(open_host());
   const std::wstring path = L"\\\\.\\pipe\\ipc." + pipe;
   ASSERT_TRUE(WaitUntil([&] { return ::WaitNamedPipeW(path.c_str(), 1) != FALSE; }));
-  panel = std::make_unique<PanelProcess>(folder, L"--pipeName=" + pipe + L" --maxChannels=1",
-                                         /*inherit_handles=*/true);
-  window = panel->panel();
+  start_panel(/*inherit_handles=*/true);
   ASSERT_TRUE(window != nullptr && shows(100, kConnected));
   host.close();  // the host's end goes, as when the host process dies
   // Without the mend the panel never ends. Under Wine on a loaded machine
@@ -231,8 +190,6 @@ TEST_F(PanelEndToEnd, HostThatLetThePanelInheritHandlesEndsItWithinTwoSeconds) {
   // without inheritance, so the bound here leaves room for that.
   EXPECT_EQ(panel->wait_exit(4s), 0u);
 }
-
-// --- Comments --------------------------------------------------------------------------------
 
 TEST_F(PanelEndToEnd, RepeatedMessageIdCountsOnce) {
   ASSERT_TRUE(open_host());
@@ -276,40 +233,37 @@ TEST_F(PanelEndToEnd, FocusAndCloseInOneTextBringForwardThenCloseAndCountNothing
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "app 1"), 0);
 }
 
-// --- Video frames ----------------------------------------------------------------------------
-
 TEST_F(PanelEndToEnd, VideoPacketsCarryTheIdlePictureAboutTenTimesASecond) {
   ASSERT_TRUE(open_host());
   start_panel();
-  ASSERT_TRUE(record.wait([&] { return !record.packets.empty(); }));
+  ASSERT_TRUE(record.WaitForCount(EVENT_PACKET, 1, kAnyType, 10s));
   std::this_thread::sleep_for(2s);
 
-  std::lock_guard<std::mutex> hold(record.lock);
+  const auto packets = record.Of(EVENT_PACKET);
+  const auto connected = record.Of(EVENT_CONNECTED);
+  ASSERT_FALSE(connected.empty());
   // Sending starts with the link, with the picture drawn at start-up.
-  EXPECT_LT(record.packet_times.front() - record.connected_at, 1s);
-  const auto window_start = record.packet_times.back() - 2s;
-  const auto in_window = std::count_if(record.packet_times.begin(), record.packet_times.end(),
-                                       [&](auto t) { return t > window_start; });
+  EXPECT_LT(packets.front().at - connected.back().at, 1s);
+  const auto window_start = packets.back().at - 2s;
+  const auto in_window = std::count_if(packets.begin(), packets.end(),
+                                       [&](const auto& e) { return e.at > window_start; });
   EXPECT_GE(in_window, 12);
   EXPECT_LE(in_window, 22);
 
-  const MediaPacket& p = record.packets.back();
-  const std::uint32_t head[] = {p.kind,   p.channel,    p.reserved8,   p.flip,        p.width,
-                                p.height, p.reserved24, p.video_info0, p.video_info1, p.format};
-  EXPECT_EQ(std::vector<std::uint32_t>(std::begin(head), std::end(head)),
-            (std::vector<std::uint32_t>{2, 0, 0, 0, 900, 180, 0, 10, 1, 12}));
-  std::uint32_t carried[3];
-  std::memcpy(carried, p.reserved40, sizeof carried);
-  EXPECT_EQ(std::vector<std::uint32_t>(carried, carried + 3),
-            (std::vector<std::uint32_t>{2, 7, 2}));
+  const MediaPacket& p = packets.back().packet;
+  std::uint32_t head[13];  // kind to format, then the three words carried in reserved40
+  std::memcpy(head, &p, sizeof head);
+  EXPECT_EQ(std::vector<std::uint32_t>(head, head + 13),
+            (std::vector<std::uint32_t>{2, 0, 0, 0, 900, 180, 0, 10, 1, 12, 2, 7, 2}));
   EXPECT_EQ(p.linesize[0], 3600);
   EXPECT_EQ(p.audio_bytes, 648000u);
-  EXPECT_GT(p.timestamp, record.packets.front().timestamp);
+  EXPECT_GT(p.timestamp, packets.front().packet.timestamp);
 
   const std::vector<std::uint8_t> idle =
       tessaly::render_overlay(0, tessaly::InteractionEngine(), L"");
   ASSERT_EQ(idle.size(), 648000u);
-  EXPECT_TRUE(record.last_pixels == idle);
+  std::lock_guard<std::mutex> hold(pixels_lock);
+  EXPECT_TRUE(last_pixels == idle);
 }
 
 TEST_F(PanelEndToEnd, VideoPacketsFollowTheCurrentPicture) {
@@ -319,9 +273,9 @@ TEST_F(PanelEndToEnd, VideoPacketsFollowTheCurrentPicture) {
   const std::vector<std::uint8_t> idle = tessaly::render_overlay(0, engine, L"");
   const std::vector<std::uint8_t> results = tessaly::render_overlay(1, engine, L"");
   ASSERT_EQ(results.size(), 648000u);
-  ASSERT_TRUE(record.wait([&] { return record.last_pixels == idle; }));
+  ASSERT_TRUE(sends_picture(idle, 10s));
   click(108);  // show results: the overlay switches to the default vote's rows
-  EXPECT_TRUE(record.wait([&] { return record.last_pixels == results; }, 3s));
+  EXPECT_TRUE(sends_picture(results, 3s));
 }
 
 }  // namespace

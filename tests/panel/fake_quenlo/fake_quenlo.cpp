@@ -50,10 +50,7 @@ std::string read_file(const std::wstring& path) {
 
 void write_file(const std::wstring& path, const std::string& bytes) {
   const std::wstring temp = path + L".tmp";
-  {
-    std::ofstream out(temp.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
+  std::ofstream(temp.c_str(), std::ios::binary | std::ios::trunc) << bytes;
   // A test reading the file at this moment makes the replace fail; the
   // report would then stay stale, as it is written only when it changes.
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -154,11 +151,9 @@ int32_t CreatePipeClient(Quenlo::IPipeClient** client) {
 }
 
 uint64_t GetTimeNS() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<uint64_t>(static_cast<double>(now.QuadPart) * 1e9 /
-                               static_cast<double>(frequency.QuadPart));
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
 }
 
 void SetLogMessageCallback(LogMessageCallback callback) {
