@@ -1,6 +1,7 @@
 // host-sim.exe end to end under Wine: a real Tessaly.exe and Quenlo.dll,
 // driven by the simulator, judged by its summary and its pictures.
 #include <windows.h>
+#include <shellapi.h>
 #include <wincodec.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "panel/live/minijson.h"
 #include "tests/support/child_process.h"
 #include "tests/support/unique_name.h"
+#include "tools/common/launched_process.h"
 
 namespace {
 
@@ -220,3 +222,21 @@ TEST_F(HostSimTest, PanelErrorBoxIsReportedAtOnce) {
 }
 
 }  // namespace
+
+// The arguments a tool gives the programs it starts come back whole from the
+// parser those programs use, whatever spaces, quotes and backslashes they hold.
+TEST(LaunchCommandLine, EveryArgumentComesBackWholeFromCommandLineToArgvW) {
+  const std::vector<std::wstring> arguments = {
+      L"plain",  L"",       L"two words", L"say \"hi\"", L"C:\\out folder\\",
+      L"a\\\\b", L"a\\\"b", L"\\\\\"",    L"\t",         L"--title=弹幕 投票"};
+  EXPECT_EQ(quenlo_tools::QuoteArgument(L"--pipeName=a"), L"--pipeName=a");
+  EXPECT_EQ(quenlo_tools::QuoteArgument(L"C:\\out folder\\"), L"\"C:\\out folder\\\\\"");
+  int count = 0;
+  LPWSTR* parsed = ::CommandLineToArgvW(
+      quenlo_tools::CommandLine(L"C:\\a b\\Tessaly.exe", arguments).c_str(), &count);
+  ASSERT_NE(parsed, nullptr);
+  const std::vector<std::wstring> back(parsed + 1, parsed + count);
+  EXPECT_EQ(parsed[0], std::wstring(L"C:\\a b\\Tessaly.exe"));
+  ::LocalFree(parsed);
+  EXPECT_EQ(back, arguments);
+}
